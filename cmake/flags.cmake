@@ -1,0 +1,25 @@
+set(CE_WARNINGS -Wall -Wextra)
+option(CE_WERROR "Treat warnings as errors" ON)
+if(CE_WERROR)
+  list(APPEND CE_WARNINGS -Werror)
+endif()
+
+# Flags for code that goes into the shipped Windows programs: small, no
+# exceptions or RTTI, nothing beyond system DLLs at run time.
+set(CE_PROGRAM_CXX_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -ffunction-sections -fdata-sections -Os)
+set(CE_PROGRAM_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+
+if(CE_SANITIZE)
+  set(CE_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${CE_SANITIZE_FLAGS})
+  add_link_options(${CE_SANITIZE_FLAGS})
+endif()
+
+if(CE_TARGET STREQUAL "host")
+  set(CE_IS_WINDOWS OFF)
+else()
+  set(CE_IS_WINDOWS ON)
+  # Windows 7 API level; newer functions are looked up by name.
+  add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()

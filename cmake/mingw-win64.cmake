@@ -1,0 +1,6 @@
+# The same programs as 64-bit executables, so they can run under wine64 here.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(CE_TARGET win64)
+set(CE_MINGW_PREFIX x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

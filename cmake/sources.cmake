@@ -1,0 +1,44 @@
+# File naming decides where a source goes:
+#   name_win32.cpp  Windows only;  name_posix.cpp / name_host.cpp  host only;
+#   anything else   portable core (no <windows.h>).
+# In launcher/ and installer/, the _win32 files make up the programs.
+function(ce_glob out)
+  file(GLOB files CONFIGURE_DEPENDS ${ARGN})
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+function(ce_portable_sources out dir)
+  ce_glob(files ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+  list(FILTER files EXCLUDE REGEX "_(win32|posix|host)\\.cpp$")
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+function(ce_platform_sources out dir)
+  if(CE_IS_WINDOWS)
+    ce_glob(files ${CMAKE_SOURCE_DIR}/${dir}/*_win32.cpp)
+  else()
+    ce_glob(files ${CMAKE_SOURCE_DIR}/${dir}/*_posix.cpp ${CMAKE_SOURCE_DIR}/${dir}/*_host.cpp)
+  endif()
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+# Applies the flags of code that ships inside the Windows programs.
+function(ce_program_code target)
+  target_compile_options(${target} PRIVATE ${CE_WARNINGS})
+  if(CE_IS_WINDOWS)
+    target_compile_options(${target} PRIVATE ${CE_PROGRAM_CXX_FLAGS})
+  endif()
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+endfunction()
+
+# Every Windows executable is listed with its intended subsystem, so the
+# PE check inspects all of them (scripts/check-pe.sh).
+function(ce_register_executable target subsystem)
+  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem}")
+endfunction()
+
+function(ce_write_executable_list)
+  get_property(list GLOBAL PROPERTY CE_EXECUTABLES)
+  string(REPLACE ";" "\n" content "${list}")
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/executables.txt CONTENT "${content}\n")
+endfunction()

@@ -1,0 +1,47 @@
+# The host build also drives the other builds, so one configure, one build and
+# one ctest cover everything:
+#   sanitize/  the host code again under AddressSanitizer and UBSan
+#   win32/     the shipped 32-bit programs (compiled and inspected, never run)
+#   win64/     the same programs and the Windows tests, run under wine64
+include(ExternalProject)
+
+set(CE_SUB_COMMON -G ${CMAKE_GENERATOR} -DCE_SUPERBUILD=OFF -DCE_WERROR=${CE_WERROR})
+foreach(sub sanitize win32 win64)
+  set(args ${CE_SUB_COMMON})
+  if(sub STREQUAL "sanitize")
+    list(APPEND args -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  else()
+    list(APPEND args -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${sub}.cmake
+         -DCMAKE_BUILD_TYPE=Release)
+  endif()
+  ExternalProject_Add(build_${sub}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/${sub}
+    CMAKE_ARGS ${args}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    STEP_TARGETS build)
+endforeach()
+
+set(CE_SANITIZE_DIR ${CMAKE_BINARY_DIR}/sanitize)
+set(CE_WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
+set(CE_WIN64_DIR ${CMAKE_BINARY_DIR}/win64)
+set(CE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CE_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CE_WINEPREFIX})
+
+add_test(NAME sanitize.unit COMMAND ${CE_SANITIZE_DIR}/tests/unit_tests)
+set_tests_properties(sanitize.unit PROPERTIES LABELS "sanitize"
+  ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
+add_test(NAME sanitize.tools COMMAND ${CE_SANITIZE_DIR}/tests/tool_tests)
+set_tests_properties(sanitize.tools PROPERTIES LABELS "sanitize"
+  ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
+
+add_test(NAME wine.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${CE_WINEPREFIX})
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine LABELS "wine")
+add_test(NAME wine.unit COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe)
+add_test(NAME wine.win COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/win_tests.exe)
+set_tests_properties(wine.unit wine.win PROPERTIES FIXTURES_REQUIRED wine LABELS "wine")
+
+add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)
+add_test(NAME win64.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN64_DIR}/executables.txt pe32+)
+set_tests_properties(win32.pe win64.pe PROPERTIES LABELS "pe")

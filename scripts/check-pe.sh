@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console" lines)
+# must be of FORMAT (pe32 or pe32+), have its intended subsystem, and import
+# only system DLLs.
+set -euo pipefail
+list=$1 format=$2
+case $format in
+  pe32) objdump=i686-w64-mingw32-objdump; magic=10b ;;
+  pe32+) objdump=x86_64-w64-mingw32-objdump; magic=20b ;;
+  *) echo "unknown format $format" >&2; exit 2 ;;
+esac
+allowed='^(kernel32|user32|gdi32|shell32|advapi32|comctl32|msvcrt)\.dll$'
+status=0 count=0
+while read -r exe subsystem; do
+  [ -n "$exe" ] || continue
+  count=$((count + 1))
+  if [ ! -f "$exe" ]; then echo "FAIL $exe: missing"; status=1; continue; fi
+  header=$("$objdump" -p "$exe")
+  got_magic=$(awk '/^Magic/ {print $2; exit}' <<<"$header")
+  got_sub=$(awk '/^Subsystem/ {print $2; exit}' <<<"$header")
+  want_sub=$([ "$subsystem" = gui ] && echo 00000002 || echo 00000003)
+  dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$header" | sort -u)
+  bad=$(grep -Ev "$allowed" <<<"$dlls" || true)
+  problems=""
+  [ "$got_magic" = "$magic" ] || problems+=" magic=$got_magic"
+  [ "$got_sub" = "$want_sub" ] || problems+=" subsystem=$got_sub(want $subsystem)"
+  [ -z "$bad" ] || problems+=" imports:$(tr '\n' ' ' <<<"$bad")"
+  if [ -n "$problems" ]; then
+    echo "FAIL $exe:$problems"; status=1
+  else
+    echo "ok   $(basename "$exe"): $format $subsystem, imports $(tr '\n' ' ' <<<"$dlls")"
+  fi
+done <"$list"
+[ "$count" -gt 0 ] || { echo "no executables listed in $list"; exit 1; }
+exit $status

@@ -1,0 +1,55 @@
+// The few system services the portable core needs beyond files. The Windows
+// programs get the real Win32 calls; the host build (cepack, tests, fuzzers)
+// gets stand-ins that a test can observe through HostUi.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A Win32 HWND in the programs; a HostProgressSink* on the host.
+using WindowHandle = void*;
+
+// Drains this thread's message queue; messages for PumpDialogWindow go
+// through its dialog manager first.
+void PumpMessages();
+extern WindowHandle PumpDialogWindow;
+
+// WM_COMMAND(id, percent) sent synchronously to a progress window.
+void SendProgressMessage(WindowHandle window, int16_t id, int32_t percent);
+// GetAsyncKeyState's sign bit: the key is down now.
+bool IsKeyDown(int virtualKey);
+// MessageBeep(0): the only immediate sign of a failed write.
+void SoundBeep();
+
+// GetSystemMetrics(SM_DBCSENABLED) != 0.
+bool SystemDbcsEnabled();
+// CharNextA / CharPrevA of the ANSI code page.
+char* NextCharOf(const char* p);
+char* PrevCharOf(const char* start, const char* p);
+// OemToCharA in place. On the host OEM (code page 437) names become UTF-8,
+// which may need more bytes: the result is cut at a character boundary so
+// that it holds at most capacity - 1 bytes.
+void OemToAnsiInPlace(char* text, size_t capacity);
+// GetEnvironmentVariableA: the length copied, or the size needed when size is
+// too small, or 0 when the variable is missing or empty.
+uint32_t ReadEnvironmentVariable(const char* name, char* buffer, uint32_t size);
+
+#ifndef _WIN32
+// Host stand-ins for the user interface. A test points PumpDialogWindow /
+// the progress window at a sink and watches the engine through it.
+struct HostProgressSink {
+    virtual ~HostProgressSink() = default;
+    virtual void OnPump() {}
+    virtual void OnProgress(int16_t /*id*/, int32_t /*percent*/) {}
+};
+struct HostUi {
+    int pumps = 0;             // PumpMessages calls, with or without a sink
+    int beeps = 0;             // SoundBeep calls
+    bool (*keyDown)(int virtualKey) = nullptr;  // GetAsyncKeyState stand-in
+    bool dbcs = false;         // what SystemDbcsEnabled reports
+    // Lead-byte test used by NextCharOf/PrevCharOf while dbcs is set
+    // (defaults to Shift-JIS, code page 932).
+    bool (*isLeadByte)(unsigned char byte) = nullptr;
+};
+extern HostUi TheHostUi;
+#endif
