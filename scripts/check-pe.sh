@@ -5,8 +5,8 @@
 set -euo pipefail
 list=$1 format=$2
 case $format in
-  pe32) objdump=i686-w64-mingw32-objdump; magic=10b ;;
-  pe32+) objdump=x86_64-w64-mingw32-objdump; magic=20b ;;
+  pe32) objdump=i686-w64-mingw32-objdump; magic=010b ;;
+  pe32+) objdump=x86_64-w64-mingw32-objdump; magic=020b ;;
   *) echo "unknown format $format" >&2; exit 2 ;;
 esac
 allowed='^(kernel32|user32|gdi32|shell32|advapi32|comctl32|msvcrt)\.dll$'
