@@ -32,8 +32,8 @@ set(CE_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CE_WINEPREFIX})
 add_test(NAME sanitize.unit COMMAND ${CE_SANITIZE_DIR}/tests/unit_tests)
 set_tests_properties(sanitize.unit PROPERTIES LABELS "sanitize"
   ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
-add_test(NAME sanitize.tools COMMAND ${CE_SANITIZE_DIR}/tests/tool_tests)
-set_tests_properties(sanitize.tools PROPERTIES LABELS "sanitize"
+add_test(NAME sanitize.host COMMAND ${CE_SANITIZE_DIR}/tests/host_tests)
+set_tests_properties(sanitize.host PROPERTIES LABELS "sanitize"
   ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
 
 add_test(NAME wine.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${CE_WINEPREFIX})

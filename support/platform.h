@@ -41,6 +41,7 @@ struct HostProgressSink {
     virtual ~HostProgressSink() = default;
     virtual void OnPump() {}
     virtual void OnProgress(int16_t /*id*/, int32_t /*percent*/) {}
+    virtual void OnPaintBar(int32_t /*percent*/) {}  // a progress bar painted
 };
 struct HostUi {
     int pumps = 0;             // PumpMessages calls, with or without a sink

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "support/platform.h"
+#include "support/progress.h"
 #include "support/text.h"
 
 HostUi TheHostUi;
@@ -193,4 +194,8 @@ int FormatText(char* destination, const char* format, const uintptr_t* arguments
     }
     destination[out] = 0;
     return static_cast<int>(out);
+}
+
+void PaintPercentBar(WindowHandle bar, int32_t percent) {
+    static_cast<HostProgressSink*>(bar)->OnPaintBar(percent);
 }
