@@ -1,0 +1,29 @@
+// Turns one archive entry into a file or directory: local header, stored copy
+// or inflate, CRC-32, time stamp and attributes; the output is deleted again
+// on every failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "support/platform.h"
+
+enum : int32_t {
+    ExtractOk = 0,
+    ExtractCrcMismatch = 1,       // also a malformed dynamic block header
+    ExtractWriteFailed = 2,       // output can't be created or written
+    ExtractReadFailed = 3,        // archive unreadable, input exhausted, out of memory
+    ExtractCorrupt = 4,           // bad local header, corrupt compressed data
+    ExtractCancelled = 5,
+    ExtractUnsupportedMethod = 6,
+    ExtractEncrypted = 7,
+};
+
+int32_t ExtractEntry(const char* archiveName, const char* destPath, uint16_t attributes,
+                     uint32_t localHeaderOffset, WindowHandle progressWindow, int16_t progressId);
+
+// Must run once before the first extraction.
+void BuildCrcTable();
+uint32_t UpdateCrc32(const uint8_t* bytes, size_t count, uint32_t crc);
+// Asks the running extraction to stop at its next check (from the progress dialog).
+void RequestCancel();
