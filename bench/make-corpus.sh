@@ -20,9 +20,10 @@ copy_files() {  # copy_files DEST LIMIT < list
   done
   return 0
 }
-find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f 2>/dev/null | LC_ALL=C sort | copy_files "$dir/bin" "$share_bin"
-find /usr/share/doc /usr/share/common-licenses /usr/include -type f \( -name '*.h' -o -name 'copyright' -o -name '*.txt' -o -name 'README*' -o -name 'changelog*' -o -name '*.html' \) 2>/dev/null \
-  | grep -v '\.gz$' | LC_ALL=C sort | copy_files "$dir/text" "$share_text"
+copy_files "$dir/bin" "$share_bin" < <(find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f 2>/dev/null | LC_ALL=C sort)
+copy_files "$dir/text" "$share_text" < <(find /usr/share/doc /usr/share/common-licenses /usr/include -type f \
+  \( -name '*.h' -o -name 'copyright' -o -name '*.txt' -o -name 'README*' -o -name 'changelog*' -o -name '*.html' \) \
+  2>/dev/null | grep -v '\.gz$' | LC_ALL=C sort)
 python3 - "$dir/random" "$share_rand" <<'PY'
 import random, sys
 d, n = sys.argv[1], int(sys.argv[2])
