@@ -29,17 +29,22 @@ Span Trim(Span s) {
     return s;
 }
 
+// Names compare without regard to case and to blanks around them, on both sides.
 bool SameName(Span s, const char* name) {
+    s = Trim(s);
+    while (*name != 0 && IsBlank(*name)) ++name;
+    const char* nameEnd = TextEnd(name);
+    while (nameEnd > name && IsBlank(nameEnd[-1])) --nameEnd;
     const char* p = s.Begin;
     for (; p < s.End; ++p, ++name) {
+        if (name == nameEnd) return false;
         unsigned char a = static_cast<unsigned char>(*p);
         unsigned char b = static_cast<unsigned char>(*name);
-        if (b == 0) return false;
         if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 32);
         if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 32);
         if (a != b) return false;
     }
-    return *name == 0;
+    return name == nameEnd;
 }
 
 // The name of a section header line "[name]" (up to the last "]"); false for
@@ -67,8 +72,9 @@ bool WalkSection(const IniText* ini, const char* section, Visit visit) {
     const char* p = ini->Text;
     const char* end = ini->Text + ini->Length;
     if (end - p >= 3 && p[0] == '\xEF' && p[1] == '\xBB' && p[2] == '\xBF') p += 3;
-    bool inside = false;
-    bool seen = false;
+    // Keys in front of the first header belong to a section without a name.
+    bool inside = SameName(Span{p, p}, section);
+    bool seen = inside;
     while (p < end) {
         const char* lineEnd = LineEnd(p, end);
         Span line = Trim(Span{p, lineEnd});
