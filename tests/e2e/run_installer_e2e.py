@@ -5,7 +5,7 @@ user sees (read and answered by the UI driver), the files in the destination,
 what the stand-in CeAppMgr.exe was started with, and the exit codes.
 
 run_installer_e2e.py --win64 BUILD_DIR [--cepack PATH] [--prefix WINEPREFIX]
-                     [--only NAME,...] [--shots DIR] [--keep]
+                     [--only NAME,...] [--shots DIR] [--keep] [--package SAMPLE.exe]
 """
 import argparse
 import os
@@ -178,9 +178,12 @@ def sample_package(s, name):
 def whole_road(s):
     """Package -> launcher -> installer: German chosen, existing destination kept with a backup of readme.txt,
     files copied, CeAppMgr.exe started with the quoted .ini path, everything closed and TEMP emptied."""
-    if not os.path.exists(s.zipstub):
+    if s.args.package:
+        package = os.path.abspath(s.args.package)
+    elif os.path.exists(s.zipstub):
+        package = sample_package(s, "road")
+    else:
         raise Skip(f"{s.zipstub} is not built")
-    package = sample_package(s, "road")
     ce = s.ce_dir("road")
     temp = s.dir("road", "temp")
     dest = s.dir("road", "Program Files", "Sample Notes")
@@ -494,6 +497,7 @@ def main():
     parser.add_argument("--only")
     parser.add_argument("--shots", help="keep screenshots of the backdrop with its dialogs here")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("--package", help="the sample package for whole_road (default: packed here)")
     args = parser.parse_args()
     chosen = SCENARIOS
     if args.only:
