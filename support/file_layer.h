@@ -14,23 +14,29 @@ inline FileHandle const InvalidFileHandle = reinterpret_cast<FileHandle>(~uintpt
 // Windows error numbers used by the layer and its callers.
 enum : uint32_t {
     ErrorSuccess = 0,
+    ErrorInvalidFunction = 1,
     ErrorFileNotFound = 2,
     ErrorPathNotFound = 3,
+    ErrorTooManyOpenFiles = 4,
     ErrorAccessDenied = 5,
     ErrorInvalidHandle = 6,
     ErrorNotEnoughMemory = 8,
     ErrorNoMoreFiles = 18,
     ErrorWriteProtect = 19,
+    ErrorGenFailure = 31,
     ErrorSharingViolation = 32,
     ErrorHandleEof = 38,
     ErrorFileExists = 80,
     ErrorInvalidParameter = 87,
     ErrorDiskFull = 112,
+    ErrorInvalidName = 123,
     ErrorNegativeSeek = 131,
     ErrorDirNotEmpty = 145,
     ErrorAlreadyExists = 183,
     ErrorFilenameExcedRange = 206,
+    ErrorFileTooLarge = 223,
     ErrorDirectory = 267,
+    ErrorCantResolveFilename = 1921,
 };
 
 // 0 after a successful operation of this layer, else the Windows error code.
