@@ -135,5 +135,7 @@ bool IsExistingFile(const char* path);
 // Creates (or truncates) the file at path together with every missing
 // directory on the way, walking the process's current directory; with
 // directoriesOnly only the directories in front of the last "\" are made and
-// 0 is returned.
+// 0 is returned. The path should be absolute: the file is made a second time
+// with the path as given, from the directory the walk ended in. The current
+// directory is left at the deepest component entered.
 FileHandle CreateFileWithDirectories(const char* path, bool directoriesOnly);
