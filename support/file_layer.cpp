@@ -6,7 +6,7 @@
 #include "support/file_layer_backend.h"
 #include "support/text.h"
 
-thread_local uint32_t LastFileError = 0;
+constinit thread_local uint32_t LastFileError = 0;
 bool UseLongNames = false;
 
 void SetUseLongNames(bool on) { UseLongNames = on; }
