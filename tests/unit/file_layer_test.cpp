@@ -5,6 +5,10 @@
 #include <set>
 #include <string>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "support/file_layer.h"
 #include "support/platform.h"
 #include "support/text.h"
@@ -511,3 +515,44 @@ TEST(DbcsFileNames, TrailByteIsNotASeparator) {
     DbcsEnabled = false;
     if (!enabled) GTEST_SKIP() << "needs a double-byte ANSI code page (run with LC_ALL=ja_JP.UTF-8)";
 }
+
+#ifndef _WIN32
+// What the POSIX backend must do itself because POSIX would not.
+TEST_F(FileLayer, PosixKeepsWindowsRulesThatPosixLacks) {
+    // Read-only files refuse writing and truncation, even to root.
+    std::string path = At("ro.bin");
+    ASSERT_TRUE(WriteFileBytes(path, "keep"));
+    SetPathAttributes(path.c_str(), AttrReadOnly);
+    EXPECT_EQ(OpenExistingFile(path.c_str(), 2), InvalidFileHandle);
+    EXPECT_EQ(LastFileError, uint32_t{ErrorAccessDenied});
+    EXPECT_EQ(CreateOrTruncateFile(path.c_str(), 0), InvalidFileHandle);
+    EXPECT_EQ(LastFileError, uint32_t{ErrorAccessDenied});
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(path, &kept));
+    EXPECT_EQ(kept, "keep");
+    HandleGuard reader(OpenExistingFile(path.c_str(), 0));
+    EXPECT_EQ(LastFileError, 0u);
+
+    // Like the ANSI Win32 calls, more than 259 characters are refused.
+    std::string long_name = Root() + "\\" + std::string(300 - Root().size(), 'n');
+    EXPECT_EQ(CreateOrTruncateFile(long_name.c_str(), 0), InvalidFileHandle);
+    EXPECT_EQ(LastFileError, uint32_t{ErrorFilenameExcedRange});
+
+    // Descriptor 0 is never a handle: 0 means "no handle" to callers.
+    int saved_stdin = dup(0);
+    ASSERT_GE(saved_stdin, 0);
+    close(0);
+    FileHandle handle = OpenExistingFile(path.c_str(), 0);
+    int restored = dup2(saved_stdin, 0);
+    close(saved_stdin);
+    ASSERT_EQ(restored, 0);
+    EXPECT_NE(handle, nullptr);
+    EXPECT_NE(handle, InvalidFileHandle);
+    char byte = 0;
+    uint16_t done = 0;
+    ReadFileBlock(handle, &byte, 1, &done);
+    EXPECT_EQ(byte, 'k');
+    CloseFileHandle(handle);
+    EXPECT_EQ(LastFileError, 0u);
+}
+#endif

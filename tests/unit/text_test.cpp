@@ -273,3 +273,32 @@ TEST(DbcsText, ScansStepOverTrailBytes) {
     EXPECT_STREQ(NextToken(list, '\\'), "\x95\x5C");
     EXPECT_STREQ(NextToken(nullptr, '\\'), "x");
 }
+
+TEST(FormatText, OneSlotPerItemAndNeverPast1024Bytes) {
+    char out[1100];
+    const char* name = "setup.exe";
+    uintptr_t args[] = {reinterpret_cast<uintptr_t>(name), static_cast<uintptr_t>(-42), 255, 255, 'Z', 7};
+    int n = FormatText(out, "%s %d %x %X %c %05u %%", args);
+    EXPECT_STREQ(out, "setup.exe -42 ff FF Z 00007 %");
+    EXPECT_EQ(n, static_cast<int>(std::strlen(out)));
+
+    std::string long_text(2000, 'x');
+    std::memset(out, '#', sizeof out);
+    uintptr_t one[] = {reinterpret_cast<uintptr_t>(long_text.c_str())};
+    n = FormatText(out, "%s", one);
+    EXPECT_LE(n, 1024);  // Wine's wvsprintfA counts 1024 here, the host 1023
+    EXPECT_EQ(std::strlen(out), 1023u);
+    EXPECT_EQ(out[1024], '#');  // nothing written behind the terminator
+}
+
+#ifndef _WIN32
+// The host stand-in drops an item whose specification is absurdly long, but
+// the items behind it must still get their own arguments.
+TEST(FormatText, OverlongItemKeepsLaterArgumentsInPlace) {
+    char out[1100];
+    const char* name = "setup";
+    uintptr_t args[] = {5, reinterpret_cast<uintptr_t>(name)};
+    FormatText(out, "%000000000000000000000000000000000000005d|%s", args);
+    EXPECT_STREQ(std::strchr(out, '|'), "|setup");
+}
+#endif
