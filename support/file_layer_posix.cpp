@@ -7,14 +7,17 @@
 //    characters is refused (ERROR_FILENAME_EXCED_RANGE).
 //  - share modes are not enforced: POSIX has no mandatory sharing.
 //  - attributes come from the mode bits: directory 0x10, files carry archive
-//    0x20, read-only 0x01 means no owner write bit. Hidden and system are
-//    never set. Because root may write anything, the read-only bit is
-//    checked here before a file is written, truncated or removed, as Windows
-//    does for every user.
+//    0x20, read-only 0x01 means no owner write bit (set only on files).
+//    Hidden and system are never set. Because root may write anything, the
+//    read-only bit is checked here before a file is written, truncated or
+//    removed, as Windows does for every user. Directories are never made
+//    read-only: an unwritable POSIX directory would refuse new files.
+//  - the current directory cannot be removed, as on Windows, which holds it
+//    open; a directory is not a file to open.
 //  - there are no 8.3 names, so ShortName stays empty.
 //  - the directory search matches "*" and "?" itself, case-insensitively
-//    like Windows; "." and ".." are reported in every directory, as Windows
-//    does for a non-root directory.
+//    like Windows (opening a file stays case-sensitive); "." and ".." are
+//    reported in every directory, as Windows does for a non-root directory.
 //  - local time uses the current offset from UTC, as FileTimeToLocalFileTime
 //    does (not the offset in force at the stamp's date).
 #include <dirent.h>
@@ -345,10 +348,13 @@ void SetPathAttributes(const char* path, uint16_t attributes) {
         SetErrnoError(native);
         return;
     }
-    // Only the read-only bit has a POSIX counterpart.
+    // Only the read-only bit has a POSIX counterpart, and only for files: a
+    // read-only directory still takes new files on Windows, an unwritable
+    // POSIX one would not.
     mode_t mode = info.st_mode & 07777;
     uint32_t value = attributes != 0 ? uint32_t{attributes} : uint32_t{AttrNormal};
-    mode = (value & AttrReadOnly) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+    bool read_only = (value & AttrReadOnly) != 0 && !S_ISDIR(info.st_mode);
+    mode = read_only ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (chmod(native, mode) != 0) {
         SetErrnoError(native);
         return;

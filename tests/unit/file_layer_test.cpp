@@ -6,6 +6,7 @@
 #include <string>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -556,3 +557,18 @@ TEST_F(FileLayer, PosixKeepsWindowsRulesThatPosixLacks) {
     EXPECT_EQ(LastFileError, 0u);
 }
 #endif
+
+TEST_F(FileLayer, ReadOnlyDirectoryStillTakesFiles) {
+    MakeDirectory(At("ro").c_str());
+    SetPathAttributes(At("ro").c_str(), AttrReadOnly | AttrDirectory);
+    EXPECT_EQ(LastFileError, 0u);
+    HandleGuard file(CreateOrTruncateFile(At("ro\\inside.txt").c_str(), 0));
+    EXPECT_EQ(LastFileError, 0u);
+#ifndef _WIN32
+    // Root writes anywhere; for everyone else the owner must keep write permission.
+    struct stat info;
+    ASSERT_EQ(stat(testutil::NativePath(At("ro")).c_str(), &info), 0);
+    EXPECT_NE(info.st_mode & S_IWUSR, 0u);
+#endif
+    SetPathAttributes(At("ro").c_str(), 0);
+}
