@@ -572,3 +572,35 @@ TEST_F(FileLayer, ReadOnlyDirectoryStillTakesFiles) {
 #endif
     SetPathAttributes(At("ro").c_str(), 0);
 }
+
+#ifndef _WIN32
+// A full disk is ERROR_DISK_FULL (112), with the bytes that did fit counted.
+TEST_F(FileLayer, FullDiskReportsDiskFull) {
+    std::string mount_point = At("small");
+    MakeDirectory(mount_point.c_str());
+    std::string native = testutil::NativePath(mount_point);
+    if (testutil::Run("mount -t tmpfs -o size=64k tmpfs " + testutil::ShellQuote(native) + " 2>/dev/null") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    }
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { testutil::Run("umount " + testutil::ShellQuote(dir)); }
+    } unmount{native};
+
+    std::string block(32768, 'z');
+    uint16_t done = 0;
+    uint32_t written = 0;
+    {
+        HandleGuard file(CreateOrTruncateFile((mount_point + "\\big.bin").c_str(), 0));
+        ASSERT_EQ(LastFileError, 0u);
+        for (int i = 0; i < 8 && LastFileError == 0; ++i) {
+            WriteFileBlock(file.get(), block.data(), static_cast<uint16_t>(block.size()), &done);
+            written += done;
+        }
+        EXPECT_EQ(LastFileError, uint32_t{ErrorDiskFull});
+        EXPECT_LT(done, block.size());
+        EXPECT_EQ(GetOpenFileSize(file.get()), written);
+    }
+    ChangeCurrentDirectory(Root().c_str());
+}
+#endif
