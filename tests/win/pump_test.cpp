@@ -15,7 +15,7 @@ struct Seen {
     int user = 0;
     int chars = 0;
     int cancels = 0;
-    int clicks = 0;
+    int keysAtButton = 0;
 };
 Seen TheSeen;
 
@@ -36,7 +36,7 @@ INT_PTR CALLBACK RecordingDialogProc(HWND, UINT message, WPARAM wParam, LPARAM) 
 
 WNDPROC OriginalButtonProc = nullptr;
 LRESULT CALLBACK ClickCountingButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_KEYDOWN) ++TheSeen.clicks;  // the key reached the control itself
+    if (message == WM_KEYDOWN) ++TheSeen.keysAtButton;  // the key reached the control itself
     return CallWindowProcA(OriginalButtonProc, window, message, wParam, lParam);
 }
 
@@ -148,13 +148,13 @@ TEST_F(Pump, EscAndEnterReachTheDialogAsCancel) {
     PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 1);
     PumpMessages();
     EXPECT_EQ(TheSeen.cancels, 0);
-    EXPECT_EQ(TheSeen.clicks, 1);
+    EXPECT_EQ(TheSeen.keysAtButton, 1);
 
     PumpDialogWindow = dialog;
     PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 1);
     PumpMessages();
     EXPECT_EQ(TheSeen.cancels, 1);
-    EXPECT_EQ(TheSeen.clicks, 1);  // the dialog manager took it
+    EXPECT_EQ(TheSeen.keysAtButton, 1);  // the dialog manager took it
 
     PostMessageA(button, WM_KEYDOWN, VK_RETURN, 1);
     PumpMessages();
