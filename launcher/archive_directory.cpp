@@ -215,8 +215,10 @@ int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* director
     if (file.Get() == InvalidFileHandle || LastFileError != ErrorSuccess) return ArchiveUnreadable;
     uint32_t rangeSize = static_cast<uint32_t>(archiveSize);
     if (archiveSize <= 0) {
-        rangeSize = GetOpenFileSize(file.Get());
+        // The rest of the file from the base; the whole file when the base is 0.
+        uint32_t fileSize = GetOpenFileSize(file.Get());
         if (LastFileError != ErrorSuccess) return ArchiveUnreadable;
+        rangeSize = fileSize > baseOffset ? fileSize - baseOffset : 0;
     }
     if (rangeSize == 0) return ArchiveUnreadable;
     directory->UncompressedSize = rangeSize;
