@@ -146,7 +146,8 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
                                      std::ostream& err) {
     std::vector<SourceFile> files;
     std::error_code ec;
-    fs::path skip = fs::weakly_canonical(output, ec);
+    struct stat previous {};  // an earlier build's output inside the tree
+    bool hasPrevious = ::stat(output.c_str(), &previous) == 0;
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         std::string relative = fs::relative(it->path(), root, ec).generic_string();
@@ -161,12 +162,12 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
             problems->Add(relative + ": not a regular file");
             continue;
         }
-        if (fs::weakly_canonical(it->path(), statError) == skip) continue;  // an earlier build's output
         struct stat st {};
         if (::stat(it->path().c_str(), &st) != 0) {
             problems->Add(relative + ": can't be read");
             continue;
         }
+        if (hasPrevious && st.st_dev == previous.st_dev && st.st_ino == previous.st_ino) continue;
         SourceFile f;
         f.relative = relative;
         f.path = it->path();
