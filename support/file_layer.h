@@ -34,7 +34,7 @@ enum : uint32_t {
 };
 
 // 0 after a successful operation of this layer, else the Windows error code.
-extern thread_local uint32_t LastFileError;
+extern thread_local constinit uint32_t LastFileError;
 
 // Low nibble: access (0 read, 1 write, 2 read/write, 3-15 none).
 // High nibble: sharing (0 compatible, 1 exclusive, 2 deny write, 3 deny read,
