@@ -57,6 +57,9 @@ protected:
 
     ScratchDir source_{"src"};
     ScratchDir work_{"work"};
+    // The engine makes directories by walking the current directory; it is
+    // restored before the scratch directories go.
+    testutil::CurrentDirectoryGuard cwd_;
 };
 
 TEST_F(CepackTest, HelpAndUsage) {

@@ -219,7 +219,7 @@ int RunVerify(const std::string& package, const Streams& s) {
         if (verdict != "ok") ++failed;
     } while (NextArchiveEntry(&d) == ArchiveOpen);
 
-    std::optional<EndRecordFacts> end = FindEndRecordOnHost(package);
+    std::optional<EndRecordFacts> end = FindEndRecordOnHost(HostPathOf(corePath));
     if (end && end->entryCount != count % 0x10000) {
         s.out << "the directory walk ended after " << count << " entries; the end record counts "
               << end->entryCount << "\n";
