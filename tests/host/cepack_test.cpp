@@ -132,6 +132,21 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     ExpectRefused({{"a", ""}, {"b/c", ""}}, "all empty");
 }
 
+TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {
+    ScratchDir elsewhere("else");
+    WriteBytes(elsewhere.Join("target.txt"), "linked content");
+    ASSERT_EQ(Sh("ln -s " + Q(elsewhere.Join("target.txt")) + " " + Q(source_.Join("data\\link.txt")) + " && ln -s " +
+                 Q(elsewhere.Path()) + " " + Q(source_.Join("dirlink"))),
+              0);
+    std::string p = Out("p.zip"), text;
+    ASSERT_EQ(Build(p, source_.Path(), &text), 0) << text;
+    EXPECT_NE(text.find("dirlink: link to a directory, not followed"), std::string::npos) << text;
+    ScratchDir theirs("theirs");
+    ASSERT_TRUE(OracleExtract(p, theirs.Path()));
+    EXPECT_EQ(ReadBytes(theirs.Join("data\\link.txt")), "linked content");
+    EXPECT_FALSE(testutil::PathExists(theirs.Join("dirlink")));
+}
+
 TEST_F(CepackTest, BuildRefusesSizesBeyondTheLauncher) {
     ScratchDir input("in");
     WriteBytes(input.Join("small.txt"), "x");

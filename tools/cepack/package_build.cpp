@@ -150,7 +150,8 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
     bool hasPrevious = ::stat(output.c_str(), &previous) == 0;
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        std::string relative = fs::relative(it->path(), root, ec).generic_string();
+        // Lexically: a link is packed under its own name, not its target's.
+        std::string relative = it->path().lexically_relative(root).generic_string();
         std::error_code statError;
         fs::file_status status = fs::status(it->path(), statError);
         if (fs::is_directory(status)) {
