@@ -22,17 +22,8 @@ using testutil::ShellQuote;
 
 namespace {
 
-int Sh(const std::string& command) { return testutil::Run(command); }
-
-class CepackTest : public ::testing::Test {
+class CepackTest : public ToolArchiveTest {
 protected:
-    void SetUp() override {
-        BuildCrcTable();
-        MakeTree(source_.Path(), SampleTree());
-    }
-
-    std::string Q(const std::string& corePath) const { return ShellQuote(NativePath(corePath)); }
-    std::string Out(const std::string& name) const { return work_.Join(name); }
     // Runs cepack with the arguments (already quoted); stdout and stderr together.
     int Cepack(const std::string& args, std::string* output = nullptr) {
         int status = -1;
@@ -54,9 +45,6 @@ protected:
         EXPECT_FALSE(testutil::PathExists(package));
         EXPECT_EQ(testutil::ListFilesRecursive(work_.Path()), std::vector<std::string>{}) << "no temporary left";
     }
-
-    ScratchDir source_{"src"};
-    ScratchDir work_{"work"};
 };
 
 TEST_F(CepackTest, HelpAndUsage) {

@@ -16,25 +16,12 @@
 using namespace ziptest;
 using testutil::NativePath;
 using testutil::ScratchDir;
-using testutil::ShellQuote;
 
 namespace {
 
-int Sh(const std::string& command) { return testutil::Run(command); }
-
-class ExtractWalkTest : public ::testing::Test {
+class ExtractWalkTest : public ToolArchiveTest {
 protected:
-    void SetUp() override {
-        BuildCrcTable();
-        MakeTree(source_.Path(), SampleTree());
-    }
-
-    std::string InSource(const std::string& command) {
-        return "cd " + ShellQuote(NativePath(source_.Path())) + " && " + command;
-    }
-    std::string Out(const std::string& name) const { return work_.Join(name); }
-    std::string Q(const std::string& corePath) const { return ShellQuote(NativePath(corePath)); }
-    // A fresh destination directory (with its trailing "\") below the work area.
+    // A fresh destination directory (with its trailing "\") in the work area.
     std::string Destination(const std::string& name) {
         std::string dir = Out(name);
         testutil::RemoveTree(dir);
@@ -47,12 +34,9 @@ protected:
         testutil::CurrentDirectoryGuard guard;
         return ExtractAllEntries(archive.c_str(), destination.c_str(), 0, 0);
     }
-
-    ScratchDir source_{"src"};
-    ScratchDir work_{"work"};
 };
 
-TEST_F(ExtractWalkTest, ExtractsWhatEachToolWritesLikeZipfile) {
+TEST_F(ExtractWalkTest, EachToolsArchiveIsReadAndExtractedLikeZipfile) {
     std::string a = Out("a.zip"), stub = Out("stub.exe"), package = Out("package.exe");
     WriteBytes(stub, testutil::RandomBytes(5000, 11));
     struct Case {
@@ -76,6 +60,7 @@ TEST_F(ExtractWalkTest, ExtractsWhatEachToolWritesLikeZipfile) {
         SCOPED_TRACE(c.name);
         testutil::RemoveTree(a);
         ASSERT_EQ(Sh(c.command), 0) << c.command;
+        ExpectWalkMatchesOracle(c.archive);
         std::string ours = Destination("ours"), theirs = Destination("theirs");
         uint64_t sum = 0;
         for (const OracleEntry& e : OracleListing(c.archive)) sum += e.size;

@@ -5,13 +5,15 @@
 #include <fstream>
 
 #include "launcher/archive_directory.h"
-#include "tests/common/test_util.h"
+#include "launcher/extract_entry.h"
 
 namespace fs = std::filesystem;
 using testutil::NativePath;
 using testutil::ShellQuote;
 
 namespace ziptest {
+
+int Sh(const std::string& command) { return testutil::Run(command); }
 
 std::string Python(const std::string& script, const std::vector<std::string>& args, int* status) {
     std::string command = "python3 -c " + ShellQuote(script);
@@ -103,6 +105,23 @@ int32_t WalkDirectory(const std::string& coreArchive, std::vector<WalkedEntry>* 
     return result;
 }
 
+void ExpectWalkMatchesOracle(const std::string& coreArchive) {
+    std::vector<WalkedEntry> walked;
+    ASSERT_EQ(WalkDirectory(coreArchive, &walked), ArchiveOpen);
+    std::vector<OracleEntry> oracle = OracleListing(coreArchive);
+    ASSERT_EQ(walked.size(), oracle.size());
+    for (size_t i = 0; i < walked.size(); ++i) {
+        SCOPED_TRACE(oracle[i].name);
+        EXPECT_EQ(walked[i].name, oracle[i].name);
+        EXPECT_EQ(walked[i].size, oracle[i].size);
+        EXPECT_EQ(walked[i].compressedSize, oracle[i].compressedSize);
+        EXPECT_EQ(walked[i].crc, oracle[i].crc);
+        EXPECT_EQ(walked[i].localHeaderOffset, oracle[i].headerOffset);
+        EXPECT_EQ(walked[i].method, oracle[i].method);
+        EXPECT_EQ(walked[i].flags, oracle[i].flags);
+    }
+}
+
 ::testing::AssertionResult SameTree(const std::string& coreA, const std::string& coreB) {
     std::vector<std::string> a = testutil::ListFilesRecursive(coreA);
     std::vector<std::string> b = testutil::ListFilesRecursive(coreB);
@@ -169,5 +188,16 @@ void PythonZip(const std::string& coreArchive, const std::string& body, const st
     std::string out = Python(script, all, &status);
     ASSERT_EQ(status, 0) << "python failed: " << out;
 }
+
+void ToolArchiveTest::SetUp() {
+    BuildCrcTable();
+    MakeTree(source_.Path(), SampleTree());
+}
+
+std::string ToolArchiveTest::InSource(const std::string& command) const {
+    return "cd " + ShellQuote(NativePath(source_.Path())) + " && " + command;
+}
+
+std::string ToolArchiveTest::Q(const std::string& corePath) { return ShellQuote(NativePath(corePath)); }
 
 }  // namespace ziptest

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/test_util.h"
+
 namespace ziptest {
+
+int Sh(const std::string& command);
 
 // Runs a Python script with arguments; returns its stdout, status in *status.
 std::string Python(const std::string& script, const std::vector<std::string>& args, int* status = nullptr);
@@ -49,6 +53,9 @@ struct WalkedEntry {
 int32_t WalkDirectory(const std::string& coreArchive, std::vector<WalkedEntry>* entries, uint32_t baseOffset = 0,
                       int32_t archiveSize = 0);
 
+// The walk sees what zipfile sees, entry for entry.
+void ExpectWalkMatchesOracle(const std::string& coreArchive);
+
 // Same names and bytes in both trees (regular files, recursively).
 ::testing::AssertionResult SameTree(const std::string& coreA, const std::string& coreB);
 
@@ -64,5 +71,18 @@ void PutLe32(std::string* bytes, size_t at, uint32_t value);
 // writing on the archive (mode "a", so offsets stay absolute behind any bytes
 // already in the file) and `ZipInfo` imported; args follow as sys.argv[2:].
 void PythonZip(const std::string& coreArchive, const std::string& body, const std::vector<std::string>& args = {});
+
+// A sample tree to pack with the tools, and a work area for the results.
+class ToolArchiveTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // A shell command run inside the sample tree.
+    std::string InSource(const std::string& command) const;
+    std::string Out(const std::string& name) const { return work_.Join(name); }
+    static std::string Q(const std::string& corePath);
+
+    testutil::ScratchDir source_{"src"};
+    testutil::ScratchDir work_{"work"};
+};
 
 }  // namespace ziptest

@@ -60,6 +60,9 @@ TEST_F(ArchiveDirectoryUnit, OpenResults) {
     EXPECT_EQ(OpenArchiveDirectory(dir_.Join("missing.zip").c_str(), &d_, 0, 0), ArchiveUnreadable);
     EXPECT_EQ(Open(""), ArchiveUnreadable);
     EXPECT_EQ(Open(EndRecord(0).substr(0, 21)), ArchiveUnreadable);
+    // A signature within the last 21 bytes is never looked at.
+    EXPECT_EQ(Open(std::string(300, 'S') + EndRecord(0).substr(0, 21)), ArchiveUnreadable);
+    EXPECT_EQ(Open(testutil::RandomBytes(30000, 5)), ArchiveUnreadable);
     EXPECT_EQ(Open(EndRecord(0)), ArchiveTooShort);
     EXPECT_EQ(Open(std::string(45, 'S') + EndRecord(45)), ArchiveTooShort);
     EXPECT_EQ(Open(std::string(46, 'S') + EndRecord(46)), ArchiveNoEntry);
