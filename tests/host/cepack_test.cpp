@@ -238,6 +238,18 @@ TEST_F(CepackTest, VerifyNamesEntriesTheLauncherWouldRefuse) {
     EXPECT_FALSE(testutil::PathExists(work_.Join("..\\escape.txt")));
 }
 
+TEST_F(CepackTest, VerifyNoticesAWalkThatEndsEarly) {
+    // The launcher ends its walk quietly at a broken header; verify compares
+    // with the end record's count.
+    std::string p = Out("p.zip"), text;
+    ASSERT_EQ(Build(p, source_.Path()), 0);
+    std::string bytes = ReadBytes(p);
+    bytes[FindSignature(bytes, 1, 2, 2) + 2] = 9;
+    WriteBytes(p, bytes);
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
+    EXPECT_NE(text.find("ended after 2 entries; the end record counts 5"), std::string::npos) << text;
+}
+
 TEST_F(CepackTest, ExtractReportsAWriteError) {
     std::string p = Out("p.zip"), text;
     ASSERT_EQ(Build(p, source_.Path()), 0);

@@ -25,14 +25,10 @@ namespace {
 constexpr uint32_t EndRecordSize = 22;
 constexpr uint32_t EntryCountAt = 10;  // total entries, in the end record
 
-struct EndRecordFacts {
-    uint64_t position;
-    uint16_t entryCount;
-};
-
-// The end record the launcher would take (the last signature with room for
-// the record's fixed part), read independently of the launcher's code.
-std::optional<EndRecordFacts> FindEndRecordOnHost(const std::string& hostPath) {
+// The entry count of the end record the launcher would take (the last
+// signature with room for the record's fixed part), read independently of
+// the launcher's code; nothing without an end record.
+std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath) {
     std::ifstream in(hostPath, std::ios::binary);
     std::error_code ec;
     uint64_t size = fs::file_size(hostPath, ec);
@@ -50,7 +46,7 @@ std::optional<EndRecordFacts> FindEndRecordOnHost(const std::string& hostPath) {
             if (start + i + EndRecordSize <= size && bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 5 &&
                 bytes[i + 3] == 6) {
                 auto at = [&](uint64_t k) { return static_cast<unsigned char>(bytes[i + k]); };
-                return EndRecordFacts{start + i, static_cast<uint16_t>(at(EntryCountAt) | at(EntryCountAt + 1) << 8)};
+                return static_cast<uint16_t>(at(EntryCountAt) | at(EntryCountAt + 1) << 8);
             }
         }
         if (start == 0) return std::nullopt;
@@ -83,7 +79,7 @@ int OpenPackage(const std::string& package, std::string* corePath, const Streams
     int32_t result = OpenArchiveDirectory(core->c_str(), &directory, 0, 0);
     CloseArchiveDirectory(&directory);
     const char* why = "all its entries are empty, which the launcher takes for a broken download";
-    if (result == ArchiveUnreadable && !FindEndRecordOnHost(package)) {
+    if (result == ArchiveUnreadable && !EndRecordEntryCount(package)) {
         s.err << "cepack: " << package << ": not a package (no ZIP end record found)\n";
         return ExitNotPackage;
     }
@@ -219,10 +215,10 @@ int RunVerify(const std::string& package, const Streams& s) {
         if (verdict != "ok") ++failed;
     } while (NextArchiveEntry(&d) == ArchiveOpen);
 
-    std::optional<EndRecordFacts> end = FindEndRecordOnHost(HostPathOf(corePath));
-    if (end && end->entryCount != count % 0x10000) {
-        s.out << "the directory walk ended after " << count << " entries; the end record counts "
-              << end->entryCount << "\n";
+    std::optional<uint16_t> counted = EndRecordEntryCount(HostPathOf(corePath));
+    if (counted && *counted != count % 0x10000) {
+        s.out << "the directory walk ended after " << count << " entries; the end record counts " << *counted
+              << "\n";
         ++failed;
     }
     if (failed != 0) {
