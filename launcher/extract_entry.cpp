@@ -47,7 +47,7 @@ struct EntryResources {
         ExtractState& s = TheExtractState;
         CloseOutput();
         CloseArchive();
-        std::free(s.Window);
+        ReleaseWindow(s.Window);
         s.Window = nullptr;
         PumpDialogWindow = SavedPumpWindow;
     }
@@ -201,7 +201,7 @@ int32_t ExtractEntry(const char* archiveName, const char* destPath, uint16_t att
     s.ArchiveFile = InvalidFileHandle;
     s.OutputFile = InvalidFileHandle;
     EntryResources resources;
-    s.Window = static_cast<uint8_t*>(std::calloc(WindowSize, 1));
+    s.Window = AllocateWindow();
     if (!s.Window) return ExtractReadFailed;
     if (!OpenArchive(archiveName)) return ExtractReadFailed;
 

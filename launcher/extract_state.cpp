@@ -14,6 +14,19 @@ bool HasHandle(FileHandle handle) { return handle != nullptr && handle != Invali
 
 }  // namespace
 
+uint8_t* AllocateWindow() {
+    auto* block = static_cast<uint8_t*>(std::malloc(2 * WindowSize + WindowSlack));
+    if (!block) return nullptr;
+    // Only the history is ever read before it is written: a distance that
+    // reaches before the entry's first byte reads zeros.
+    std::memset(block, 0, WindowSize);
+    return block + WindowSize;
+}
+
+void ReleaseWindow(uint8_t* window) {
+    if (window) std::free(window - WindowSize);
+}
+
 bool OpenArchive(const char* archiveName) {
     ExtractState& s = TheExtractState;
     if (s.Input) {
@@ -63,7 +76,7 @@ void CloseArchive() {
 int32_t InflateFromMemory(MemoryInput* input, OutputSink* sink, int32_t compressedSize,
                           WindowHandle progressWindow, int16_t progressId) {
     ExtractState& s = TheExtractState;
-    auto* window = static_cast<uint8_t*>(std::calloc(WindowSize, 1));
+    uint8_t* window = AllocateWindow();
     if (!window) return InflateInputExhausted;
     s.Window = window;
     s.Input = input;
@@ -83,6 +96,6 @@ int32_t InflateFromMemory(MemoryInput* input, OutputSink* sink, int32_t compress
     s.Input = nullptr;
     s.Output = nullptr;
     s.Window = nullptr;
-    std::free(window);
+    ReleaseWindow(window);
     return result;
 }

@@ -15,6 +15,7 @@
 
 constexpr uint32_t InputBufferSize = 2048;
 constexpr uint32_t WindowSize = 32768;
+constexpr uint32_t WindowSlack = 64;
 // Methods 0-6 and 8: the first test of an entry's method.
 constexpr uint32_t KnownMethods = 0x17F;
 // Compressed size given to a deflated entry whose local header holds no
@@ -46,7 +47,10 @@ struct ExtractState {
     // loop can refill a word at a time; the slow path never holds more than 23.
     uint64_t BitBuffer;
     uint8_t BitCount;
-    uint8_t* Window;     // WindowSize bytes: history and output buffer at once
+    // WindowSize bytes of output, flushed when full. The previous WindowSize
+    // bytes stay in front of it (Window[-32768..-1], zeros at the start) so a
+    // match never wraps; a little slack behind it lets copies run over.
+    uint8_t* Window;
     uint16_t WindowPos;  // next output byte; also the count not yet flushed
     FileHandle ArchiveFile;
     FileHandle OutputFile;
@@ -70,6 +74,11 @@ struct ExtractState {
 };
 
 extern ExtractState TheExtractState;
+
+// The window with its history (zero-filled) in front and slack behind; null
+// when memory is exhausted. ReleaseWindow takes null too.
+uint8_t* AllocateWindow();
+void ReleaseWindow(uint8_t* window);
 
 // The first count bytes of Window (count up to WindowSize) go to the output
 // and into RunningCrc; false when the write failed (after one beep).

@@ -25,8 +25,10 @@
 namespace {
 
 constexpr uint32_t MaxMatch = 258;
-// The fast loop's window limit: a maximal match still ends before the flush.
+// The fast loop's window limit: a maximal match still ends before the flush,
+// and its last eight-byte step stays inside the slack.
 constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
+static_assert(WindowSlack >= 8, "copies run up to seven bytes over");
 // Unread bytes the fast loop needs in the buffer: one 8-byte refill.
 constexpr int32_t FastInputBytes = 8;
 constexpr uint32_t MaxLiteralCodes = 288;
@@ -104,68 +106,62 @@ void RefillInput() {
 
 // Output -----------------------------------------------------------------
 
-// Advances the window after bytes were stored; flushes it when full.
+// Advances the window after bytes were stored. A full window is flushed and
+// becomes the history in front of the next one.
 inline bool AdvanceWindow(uint32_t count) {
     ExtractState& s = TheExtractState;
     s.WindowPos = static_cast<uint16_t>(s.WindowPos + count);
     if (s.WindowPos < WindowSize) return true;
     s.WindowPos = 0;
-    return FlushWindow(WindowSize);
+    if (!FlushWindow(WindowSize)) return false;
+    std::memcpy(s.Window - WindowSize, s.Window, WindowSize);
+    return true;
 }
 
-// Copies a match the plain way: in runs that stop at the window's end, as one
-// block where source and destination are apart, else byte by byte so that a
-// copy overlapping itself repeats its bytes.
-bool CopyMatchSlow(uint32_t length, uint16_t source) {
+// Copies a match in runs that stop where the window fills: as one block
+// where source and destination are apart, else byte by byte in ascending
+// order, which repeats bytes when the copy overlaps itself.
+bool CopyMatchSlow(uint32_t length, uint32_t distance) {
     ExtractState& s = TheExtractState;
-    uint8_t* window = s.Window;
     while (length > 0) {
-        source &= WindowSize - 1;
-        uint32_t start = source > s.WindowPos ? source : s.WindowPos;
-        uint32_t run = WindowSize - start;
+        uint32_t run = WindowSize - s.WindowPos;
         if (run > length) run = length;
-        if (int32_t{s.WindowPos} - int32_t{source} >= static_cast<int32_t>(run)) {
-            std::memcpy(window + s.WindowPos, window + source, run);
-        } else {
-            for (uint32_t i = 0; i < run; ++i) window[s.WindowPos + i] = window[source + i];
-        }
-        source = static_cast<uint16_t>(source + run);
+        uint8_t* out = s.Window + s.WindowPos;
+        const uint8_t* from = out - distance;
+        if (distance >= run) std::memcpy(out, from, run);
+        else for (uint32_t i = 0; i < run; ++i) out[i] = from[i];
         length -= run;
         if (!AdvanceWindow(run)) return false;
     }
     return true;
 }
 
-// Copies length bytes from distance back, all inside the window and ending
-// before WindowSize. The source may start in the previous round's tail.
-inline void CopyMatchFast(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
-    uint8_t* out = window + pos;
-    if (distance > pos) {
-        const uint8_t* from = out + WindowSize - distance;  // in the tail; == out at distance 32768
-        uint32_t tail = static_cast<uint32_t>(window + WindowSize - from);
-        if (tail > length) tail = length;
-        if (from >= out + tail) std::memcpy(out, from, tail);
-        else if (from != out) for (uint32_t i = 0; i < tail; ++i) out[i] = from[i];
-        out += tail;
-        length -= tail;
-        if (length == 0) return;
-        // The rest starts at the window's beginning: distance <= the new position.
-    }
+// Copies a match that ends inside the window, eight bytes at a time. It may
+// write up to seven bytes past the match's end (into bytes not produced yet,
+// or the slack), which later output overwrites.
+inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
-    if (distance >= 8 && length >= 8) {
-        // Eight bytes at a time never read what the same step writes; the last
-        // step may overlap the one before and rewrites equal bytes.
-        uint8_t* end = out + length;
-        while (end - out > 8) {
+    uint8_t* const end = out + length;
+    if (distance >= 8) {
+        // A step never reads what it writes: its source ends where it starts.
+        do {
             std::memcpy(out, from, 8);
             out += 8;
             from += 8;
-        }
-        std::memcpy(end - 8, end - 8 - distance, 8);
+        } while (out < end);
     } else if (distance == 1) {
-        std::memset(out, *from, length);
+        uint64_t pattern = 0x0101010101010101ull * *from;
+        do {
+            std::memcpy(out, &pattern, 8);
+            out += 8;
+        } while (out < end);
     } else {
-        for (uint32_t i = 0; i < length; ++i) out[i] = from[i];
+        // Short periods: the first eight bytes one by one, then steps of the
+        // period's multiple that reaches eight bytes back.
+        for (int i = 0; i < 8; ++i) out[i] = from[i];
+        uint32_t step = distance;
+        while (step < 8) step += distance;
+        for (out += 8; out < end; out += 8) std::memcpy(out, out - step, 8);
     }
 }
 
@@ -200,8 +196,8 @@ int32_t DecodeSymbolSlow(const BlockTables& t) {
     if (!t.Distance) return InflateCorrupt;
     const DecodeEntry* d = LookUpSlow(t.Distance, t.DistanceBits);
     if (!d) return InflateCorrupt;
-    uint16_t source = static_cast<uint16_t>(s.WindowPos - d->Value - TakeBits(d->Op));
-    return CopyMatchSlow(length, source) ? SymbolDecoded : InflateWriteFailed;
+    uint32_t distance = d->Value + TakeBits(d->Op);
+    return CopyMatchSlow(length, distance) ? SymbolDecoded : InflateWriteFailed;
 }
 
 // Decodes symbols while the input buffer and the window leave room (see the
@@ -238,6 +234,18 @@ int32_t DecodeSymbolsFast(const BlockTables& t) {
         bitCount -= e->Bits;
         if (e->Op == OpLiteral) {
             window[pos++] = static_cast<uint8_t>(e->Value);
+            // Up to two more literals found in the first-level table: each
+            // takes at most 15 bits and the refill left at least 56.
+            e = literals + (bitBuffer & literalMask);
+            if (e->Op != OpLiteral) continue;
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            window[pos++] = static_cast<uint8_t>(e->Value);
+            e = literals + (bitBuffer & literalMask);
+            if (e->Op != OpLiteral) continue;
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            window[pos++] = static_cast<uint8_t>(e->Value);
             continue;
         }
         if (e->Op == OpEndOfBlock) {
@@ -260,7 +268,7 @@ int32_t DecodeSymbolsFast(const BlockTables& t) {
         uint32_t distance = d->Value + (static_cast<uint32_t>(bitBuffer) & BitMask[d->Op]);
         bitBuffer >>= d->Op;
         bitCount -= d->Op;
-        CopyMatchFast(window, pos, distance, length);
+        CopyMatchFast(window + pos, distance, length);
         pos += length;
     } while (in <= inLimit && pos <= FastWindowLimit);
 
