@@ -214,6 +214,26 @@ TEST_F(InflateTest, RefillsPumpsAndProgressPerBuffer) {
     EXPECT_GE(percents.back(), 99);
 }
 
+TEST_F(InflateTest, ProgressIsExactPastThe32BitProduct) {
+    // Beyond 21,474,836 bytes read, read * 100 no longer fits 32 bits.
+    std::string stream = ZlibDeflate(testutil::RandomBytes(24'000'000, 8), 0);
+    DecodeRun run = Decode(stream);
+    ASSERT_EQ(run.result, InflateOk);
+    std::vector<std::string> expected;
+    int64_t last = 0;
+    for (uint32_t k = 0; k < run.reads; ++k) {
+        int64_t read = std::min<int64_t>(int64_t{k} * InputBufferSize, static_cast<int64_t>(stream.size()));
+        int64_t percent = std::min<int64_t>(read * 100 / static_cast<int64_t>(stream.size()), 100);
+        if (percent != last) expected.push_back("%" + std::to_string(percent));
+        last = percent;
+    }
+    std::vector<std::string> percents;
+    for (const std::string& e : run.events) {
+        if (e[0] == '%') percents.push_back(e);
+    }
+    EXPECT_EQ(percents, expected);
+}
+
 TEST_F(InflateTest, CutStreamsFailOrStopEarly) {
     std::vector<std::string> streams = {
         ZlibDeflate(TextLike(60000, 11), 6),
