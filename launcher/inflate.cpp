@@ -28,7 +28,7 @@ constexpr uint32_t MaxMatch = 258;
 // The fast loop's window limit: a maximal match still ends before the flush,
 // and its last eight-byte step stays inside the slack.
 constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
-static_assert(WindowSlack >= 8, "copies run up to seven bytes over");
+static_assert(WindowSlack >= 16, "copies run up to fifteen bytes over");
 // Unread bytes the fast loop needs in the buffer: one 8-byte refill.
 constexpr int32_t FastInputBytes = 8;
 constexpr uint32_t MaxLiteralCodes = 288;
@@ -136,14 +136,20 @@ bool CopyMatchSlow(uint32_t length, uint32_t distance) {
     return true;
 }
 
-// Copies a match that ends inside the window, eight bytes at a time. It may
-// write up to seven bytes past the match's end (into bytes not produced yet,
-// or the slack), which later output overwrites.
+// Copies a match that ends inside the window, in steps of up to sixteen
+// bytes. It may write up to fifteen bytes past the match's end (into bytes
+// not produced yet, or the slack), which later output overwrites.
 inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     uint8_t* const end = out + length;
-    if (distance >= 8) {
+    if (distance >= 16) {
         // A step never reads what it writes: its source ends where it starts.
+        do {
+            std::memcpy(out, from, 16);
+            out += 16;
+            from += 16;
+        } while (out < end);
+    } else if (distance >= 8) {
         do {
             std::memcpy(out, from, 8);
             out += 8;
@@ -230,9 +236,9 @@ int32_t DecodeSymbolsFast(const BlockTables& t) {
             bitCount -= e->Bits;
             e = e->Next + (bitBuffer & BitMask[e->Op - OpSubTable]);
         }
-        bitBuffer >>= e->Bits;
-        bitCount -= e->Bits;
         if (e->Op == OpLiteral) {
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
             window[pos++] = static_cast<uint8_t>(e->Value);
             // Up to two more literals found in the first-level table: each
             // takes at most 15 bits and the refill left at least 56.
@@ -249,12 +255,15 @@ int32_t DecodeSymbolsFast(const BlockTables& t) {
             continue;
         }
         if (e->Op == OpEndOfBlock) {
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
             result = InflateOk;
             break;
         }
-        uint32_t length = e->Value + (static_cast<uint32_t>(bitBuffer) & BitMask[e->Op]);
-        bitBuffer >>= e->Op;
-        bitCount -= e->Op;
+        // A length: its code and extra bits leave together.
+        uint32_t length = e->Value + (static_cast<uint32_t>(bitBuffer >> e->Bits) & BitMask[e->Op]);
+        bitBuffer >>= e->Bits + e->Op;
+        bitCount -= e->Bits + e->Op;
 
         const DecodeEntry* d = distances + (bitBuffer & distanceMask);
         while (d->Op > OpSubTable) {
@@ -263,11 +272,9 @@ int32_t DecodeSymbolsFast(const BlockTables& t) {
             bitCount -= d->Bits;
             d = d->Next + (bitBuffer & BitMask[d->Op - OpSubTable]);
         }
-        bitBuffer >>= d->Bits;
-        bitCount -= d->Bits;
-        uint32_t distance = d->Value + (static_cast<uint32_t>(bitBuffer) & BitMask[d->Op]);
-        bitBuffer >>= d->Op;
-        bitCount -= d->Op;
+        uint32_t distance = d->Value + (static_cast<uint32_t>(bitBuffer >> d->Bits) & BitMask[d->Op]);
+        bitBuffer >>= d->Bits + d->Op;
+        bitCount -= d->Bits + d->Op;
         CopyMatchFast(window + pos, distance, length);
         pos += length;
     } while (in <= inLimit && pos <= FastWindowLimit);
