@@ -44,7 +44,7 @@ struct ExtractState {
     int16_t InputPos;   // next byte to take
     int16_t InputLast;  // last valid byte; -1 = empty
     // Bits are taken from the low end. 64 bits wide so that the decoder's fast
-    // loop can refill a word at a time; the slow path never holds more than 23.
+    // loop can refill a word at a time; the plain path itself needs at most 23.
     uint64_t BitBuffer;
     uint8_t BitCount;
     // WindowSize bytes of output, flushed when full. The previous WindowSize
