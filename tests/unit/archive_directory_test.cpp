@@ -6,7 +6,7 @@
 #include <string>
 
 #include "launcher/archive_directory.h"
-#include "launcher/extract_driver.h"
+#include "launcher/entry_path.h"
 #include "tests/common/test_util.h"
 
 namespace {

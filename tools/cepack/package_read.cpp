@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "launcher/archive_directory.h"
+#include "launcher/entry_path.h"
 #include "launcher/extract_driver.h"
 #include "launcher/extract_entry.h"
 #include "support/progress.h"
