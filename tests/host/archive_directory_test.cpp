@@ -24,7 +24,7 @@ TEST_F(ArchiveDirectoryTest, FindsTheArchiveBehindAStubAndInFrontOfTrailingData)
     ASSERT_EQ(Sh("zip -q -A " + Q(package)), 0);
     ExpectWalkMatchesOracle(package);
     std::string adjusted = ReadBytes(package);
-    std::vector<WalkedEntry> reference;
+    std::vector<ListedEntry> reference;
     ASSERT_EQ(WalkDirectory(package, &reference), ArchiveOpen);
 
     // Around each window boundary and far behind it: 4096-byte windows that
@@ -32,7 +32,7 @@ TEST_F(ArchiveDirectoryTest, FindsTheArchiveBehindAStubAndInFrontOfTrailingData)
     for (size_t trailing : {1u, 21u, 22u, 4073u, 4074u, 4075u, 4754u, 8148u, 8149u, 8170u, 50000u}) {
         SCOPED_TRACE(trailing);
         WriteBytes(package, adjusted + std::string(2, '\0') + testutil::RandomBytes(trailing, 3));
-        std::vector<WalkedEntry> walked;
+        std::vector<ListedEntry> walked;
         ASSERT_EQ(WalkDirectory(package, &walked), ArchiveOpen);
         ASSERT_EQ(walked.size(), reference.size());
         EXPECT_EQ(walked.back().name, reference.back().name);
@@ -67,7 +67,7 @@ TEST_F(ArchiveDirectoryTest, TheEndRecordNearestTheEndWins) {
     std::string a = Out("a.zip");
     ASSERT_EQ(Sh(InSource("zip -q -r " + Q(a) + " .")), 0);
     std::string bytes = ReadBytes(a);
-    std::vector<WalkedEntry> all;
+    std::vector<ListedEntry> all;
     ASSERT_EQ(WalkDirectory(a, &all), ArchiveOpen);
     ASSERT_GE(all.size(), 3u);
     // A second end record in the trailing data whose directory starts at the
@@ -77,7 +77,7 @@ TEST_F(ArchiveDirectoryTest, TheEndRecordNearestTheEndWins) {
     std::string fake = bytes.substr(end, 22);
     PutLe32(&fake, 16, static_cast<uint32_t>(second));
     WriteBytes(a, bytes + testutil::RandomBytes(100, 9) + fake + testutil::RandomBytes(30, 9));
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(a, &walked), ArchiveOpen);
     ASSERT_EQ(walked.size(), all.size() - 1);
     EXPECT_EQ(walked.front().name, all[1].name);
@@ -89,7 +89,7 @@ TEST_F(ArchiveDirectoryTest, BaseOffsetAndRangeSelectAnArchive) {
     PythonZip(second, "z.writestr('second.txt', 'two')\nz.writestr('third.txt', 'three')");
     std::string a = ReadBytes(first), b = ReadBytes(second);
     WriteBytes(both, a + b);
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(both, &walked, static_cast<uint32_t>(a.size())), ArchiveOpen);
     ASSERT_EQ(walked.size(), 2u);
     EXPECT_EQ(walked[0].name, "second.txt");
@@ -117,7 +117,7 @@ TEST_F(ArchiveDirectoryTest, AMalformedHeaderEndsTheWalkLikeTheEndRecord) {
     std::string bytes = ReadBytes(a);
     bytes[FindSignature(bytes, 1, 2, 1) + 3] = 9;
     WriteBytes(a, bytes);
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(a, &walked), ArchiveOpen);
     ASSERT_EQ(walked.size(), 1u);
     EXPECT_EQ(walked[0].name, "a.txt");
@@ -136,7 +136,7 @@ TEST_F(ArchiveDirectoryTest, NamesAreCutConvertedAndUseBackslashes) {
         bytes[at] = static_cast<char>(0x81);
     }
     WriteBytes(a, bytes);
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(a, &walked), ArchiveOpen);
     ASSERT_EQ(walked.size(), 3u);
     std::string expected = longName.substr(0, 259);
@@ -156,7 +156,7 @@ TEST_F(ArchiveDirectoryTest, AttributesOnlyFromMsDosHosts) {
                  "z.writestr(i, 'unix')\n"
                  "i = ZipInfo('ntfs.txt'); i.create_system = 11; i.external_attr = 0x21\n"
                  "z.writestr(i, 'ntfs')");
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(a, &walked), ArchiveOpen);
     ASSERT_EQ(walked.size(), 3u);
     EXPECT_EQ(walked[0].attributes, 0x21);
@@ -180,7 +180,7 @@ TEST_F(ArchiveDirectoryTest, LargeDirectoriesAreWalkedInChunks) {
     std::string a = Out("big.zip");
     PythonZip(a, "for k in range(600): z.writestr('%05d' % k + 'n' * 95, b'')");
     ExpectWalkMatchesOracle(a);
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(a, &walked), ArchiveOpen);
     ASSERT_EQ(walked.size(), 600u);
     EXPECT_EQ(walked[438].name, "00438" + std::string(95, 'n'));

@@ -80,14 +80,14 @@ TEST_F(CepackTest, BuildBehindAStubExtractsLikeZipfileAndTheWalk) {
 
     // Sorted, offsets absolute in the whole file, DOS host attributes,
     // incompressible data stored and text deflated.
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(package, &walked), ArchiveOpen);
     std::vector<std::string> names;
-    for (const WalkedEntry& e : walked) names.push_back(e.name);
+    for (const ListedEntry& e : walked) names.push_back(e.name);
     EXPECT_EQ(names, (std::vector<std::string>{"data\\nested\\deep\\file.bin", "data\\one.txt", "empty.dat",
                                                "readme.txt", "setup.exe"}));
     EXPECT_EQ(walked[0].localHeaderOffset, 30002u);
-    for (const WalkedEntry& e : walked) EXPECT_EQ(e.attributes, 0x20) << e.name;
+    for (const ListedEntry& e : walked) EXPECT_EQ(e.attributes, 0x20) << e.name;
     EXPECT_EQ(walked[3].method, 8);
     EXPECT_EQ(walked[4].method, 0) << "random bytes don't shrink";
     EXPECT_EQ(walked[2].method, 0);

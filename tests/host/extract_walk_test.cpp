@@ -63,7 +63,7 @@ TEST_F(ExtractWalkTest, EachToolsArchiveIsReadAndExtractedLikeZipfile) {
         ExpectWalkMatchesOracle(c.archive);
         std::string ours = Destination("ours"), theirs = Destination("theirs");
         uint64_t sum = 0;
-        for (const OracleEntry& e : OracleListing(c.archive)) sum += e.size;
+        for (const ListedEntry& e : OracleListing(c.archive)) sum += e.size;
         EXPECT_EQ(SumUncompressedSizes(c.archive.c_str(), 0, 0), static_cast<int32_t>(sum));
         ASSERT_EQ(Walk(c.archive, ours), WalkOk);
         ASSERT_TRUE(OracleExtract(c.archive, theirs.substr(0, theirs.size() - 1)));

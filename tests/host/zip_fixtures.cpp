@@ -44,7 +44,7 @@ std::map<std::string, std::string> SampleTree() {
     };
 }
 
-std::vector<OracleEntry> OracleListing(const std::string& coreArchive) {
+std::vector<ListedEntry> OracleListing(const std::string& coreArchive) {
     static const char* const script = R"(
 import sys, zipfile
 for i in zipfile.ZipFile(sys.argv[1]).infolist():
@@ -53,14 +53,14 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
 )";
     int status = 0;
     std::string out = Python(script, {NativePath(coreArchive)}, &status);
-    std::vector<OracleEntry> entries;
+    std::vector<ListedEntry> entries;
     EXPECT_EQ(status, 0) << "zipfile could not read " << coreArchive;
     size_t start = 0;
     while (start < out.size()) {
         size_t end = out.find('\n', start);
         std::string line = out.substr(start, end - start);
         start = end == std::string::npos ? out.size() : end + 1;
-        OracleEntry e;
+        ListedEntry e;
         unsigned size, csize, crc, offset, method, flags;
         size_t tab = line.find('\t');
         e.name = line.substr(0, tab);
@@ -71,7 +71,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         e.size = size;
         e.compressedSize = csize;
         e.crc = crc;
-        e.headerOffset = offset;
+        e.localHeaderOffset = offset;
         e.method = static_cast<uint16_t>(method);
         e.flags = static_cast<uint16_t>(flags);
         entries.push_back(e);
@@ -86,7 +86,7 @@ bool OracleExtract(const std::string& coreArchive, const std::string& coreDir) {
     return status == 0;
 }
 
-int32_t WalkDirectory(const std::string& coreArchive, std::vector<WalkedEntry>* entries, uint32_t baseOffset,
+int32_t WalkDirectory(const std::string& coreArchive, std::vector<ListedEntry>* entries, uint32_t baseOffset,
                       int32_t archiveSize) {
     ArchiveDirectory d;
     int32_t result = OpenArchiveDirectory(coreArchive.c_str(), &d, baseOffset, archiveSize);
@@ -96,7 +96,7 @@ int32_t WalkDirectory(const std::string& coreArchive, std::vector<WalkedEntry>* 
     }
     int32_t next = ArchiveOpen;
     while (next == ArchiveOpen) {
-        entries->push_back(WalkedEntry{d.Name, d.UncompressedSize, d.CompressedSize, d.Crc32, d.LocalHeaderOffset,
+        entries->push_back(ListedEntry{d.Name, d.UncompressedSize, d.CompressedSize, d.Crc32, d.LocalHeaderOffset,
                                        d.Method, d.Flags, d.Attributes, d.DosDateTime});
         next = NextArchiveEntry(&d);
     }
@@ -106,9 +106,9 @@ int32_t WalkDirectory(const std::string& coreArchive, std::vector<WalkedEntry>* 
 }
 
 void ExpectWalkMatchesOracle(const std::string& coreArchive) {
-    std::vector<WalkedEntry> walked;
+    std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(coreArchive, &walked), ArchiveOpen);
-    std::vector<OracleEntry> oracle = OracleListing(coreArchive);
+    std::vector<ListedEntry> oracle = OracleListing(coreArchive);
     ASSERT_EQ(walked.size(), oracle.size());
     for (size_t i = 0; i < walked.size(); ++i) {
         SCOPED_TRACE(oracle[i].name);
@@ -116,7 +116,7 @@ void ExpectWalkMatchesOracle(const std::string& coreArchive) {
         EXPECT_EQ(walked[i].size, oracle[i].size);
         EXPECT_EQ(walked[i].compressedSize, oracle[i].compressedSize);
         EXPECT_EQ(walked[i].crc, oracle[i].crc);
-        EXPECT_EQ(walked[i].localHeaderOffset, oracle[i].headerOffset);
+        EXPECT_EQ(walked[i].localHeaderOffset, oracle[i].localHeaderOffset);
         EXPECT_EQ(walked[i].method, oracle[i].method);
         EXPECT_EQ(walked[i].flags, oracle[i].flags);
     }

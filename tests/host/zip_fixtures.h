@@ -23,22 +23,9 @@ void MakeTree(const std::string& coreDir, const std::map<std::string, std::strin
 // The small mixed tree the tool tests pack: text, binary, empty, nested.
 std::map<std::string, std::string> SampleTree();
 
-// One entry as Python's zipfile reads the central directory; the name with
-// "\" separators as the launcher keeps it.
-struct OracleEntry {
-    std::string name;
-    uint32_t size = 0;
-    uint32_t compressedSize = 0;
-    uint32_t crc = 0;
-    uint32_t headerOffset = 0;
-    uint16_t method = 0;
-    uint16_t flags = 0;
-};
-std::vector<OracleEntry> OracleListing(const std::string& coreArchive);
-// Extracts with Python's zipfile into a core-form directory; true on success.
-bool OracleExtract(const std::string& coreArchive, const std::string& coreDir);
-
-struct WalkedEntry {
+// One entry of a central directory; the name with "\" separators as the
+// launcher keeps it. Python's listing leaves attributes and time at 0.
+struct ListedEntry {
     std::string name;
     uint32_t size = 0;
     uint32_t compressedSize = 0;
@@ -49,8 +36,12 @@ struct WalkedEntry {
     uint16_t attributes = 0;
     uint32_t dosDateTime = 0;
 };
+// The entries as Python's zipfile reads them.
+std::vector<ListedEntry> OracleListing(const std::string& coreArchive);
+// Extracts with Python's zipfile into a core-form directory; true on success.
+bool OracleExtract(const std::string& coreArchive, const std::string& coreDir);
 // The whole walk: the open result, then every entry until the end.
-int32_t WalkDirectory(const std::string& coreArchive, std::vector<WalkedEntry>* entries, uint32_t baseOffset = 0,
+int32_t WalkDirectory(const std::string& coreArchive, std::vector<ListedEntry>* entries, uint32_t baseOffset = 0,
                       int32_t archiveSize = 0);
 
 // The walk sees what zipfile sees, entry for entry.

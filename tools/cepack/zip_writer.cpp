@@ -37,6 +37,18 @@ private:
     std::string text_;
 };
 
+// Version needed to the name length: the same in local and central headers.
+void PutSharedFields(Bytes* b, const ZipEntryRecord& e) {
+    b->U16(e.versionNeeded);
+    b->U16(e.flags);
+    b->U16(e.method);
+    b->U32(e.dosDateTime);
+    b->U32(e.crc32);
+    b->U32(e.compressedSize);
+    b->U32(e.size);
+    b->U16(static_cast<uint16_t>(e.name.size()));
+}
+
 bool WriteAll(FILE* file, const void* data, size_t size) { return std::fwrite(data, 1, size, file) == size; }
 bool WriteAll(FILE* file, const std::string& data) { return WriteAll(file, data.data(), data.size()); }
 
@@ -71,15 +83,8 @@ ZipWriter::ZipWriter(FILE* file) : file_(file) {}
 bool ZipWriter::WriteLocalHeader(const ZipEntryRecord& e) {
     Bytes b;
     b.U32(0x04034B50);
-    b.U16(e.versionNeeded);
-    b.U16(e.flags);
-    b.U16(e.method);
-    b.U32(e.dosDateTime);
-    b.U32(e.crc32);
-    b.U32(e.compressedSize);
-    b.U32(e.size);
-    b.U16(static_cast<uint16_t>(e.name.size()));
-    b.U16(0);
+    PutSharedFields(&b, e);
+    b.U16(0);  // extra field
     b.Text(e.name);
     return WriteAll(file_, b.Get());
 }
@@ -199,14 +204,7 @@ bool ZipWriter::Finish(std::string* error) {
     for (const ZipEntryRecord& e : entries_) {
         b.U32(0x02014B50);
         b.U16(VersionMadeBy);
-        b.U16(e.versionNeeded);
-        b.U16(e.flags);
-        b.U16(e.method);
-        b.U32(e.dosDateTime);
-        b.U32(e.crc32);
-        b.U32(e.compressedSize);
-        b.U32(e.size);
-        b.U16(static_cast<uint16_t>(e.name.size()));
+        PutSharedFields(&b, e);
         b.U16(0);  // extra field
         b.U16(0);  // comment
         b.U16(0);  // disk
