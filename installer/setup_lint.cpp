@@ -112,9 +112,9 @@ void CheckLanguage(Lint* lint, int number, char* letters, size_t* letterCount) {
         } else {
             Report(lint, "languages", key, "has no letter, like an earlier language: both use the section install");
         }
-    } else {
-        letters[(*letterCount)++] = (letter >= 'A' && letter <= 'Z') ? static_cast<char>(letter + 32) : letter;
+        return;  // its list is the earlier language's, checked already
     }
+    letters[(*letterCount)++] = (letter >= 'A' && letter <= 'Z') ? static_cast<char>(letter + 32) : letter;
     LanguageNumber = static_cast<uint16_t>(number);
     MakeInstallSection(letter, InstallSection);
     CheckFileList(lint, key);
