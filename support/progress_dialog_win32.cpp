@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "support/progress.h"
-#include "support/progress_dialog.h"
+#include "support/progress_dialog_win32.h"
 
 void (*ProgressCancelHook)() = nullptr;
 void* ProgressFaceBrush = nullptr;
@@ -79,18 +79,6 @@ INT_PTR OnControlColor(WPARAM hdc) {
     return reinterpret_cast<INT_PTR>(ProgressFaceBrush);
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_INITDIALOG: return OnInitDialog(dialog);
-        case WM_PAINT: return OnPaint(dialog);
-        case WM_KEYDOWN: return OnKeyDown(dialog, wParam);
-        case WM_COMMAND: return OnCommand(wParam, lParam);
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSTATIC: return OnControlColor(wParam);
-        default: return FALSE;
-    }
-}
-
 // Centres the dialog on the reference window's size; the reference's own
 // origin is not added (the desktop and the installer's full-screen owner
 // both start at the screen origin).
@@ -151,6 +139,18 @@ void FormatPercent(int32_t percent, char* out) {
 }
 
 }  // namespace
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: return OnInitDialog(dialog);
+        case WM_PAINT: return OnPaint(dialog);
+        case WM_KEYDOWN: return OnKeyDown(dialog, wParam);
+        case WM_COMMAND: return OnCommand(wParam, lParam);
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSTATIC: return OnControlColor(wParam);
+        default: return FALSE;
+    }
+}
 
 WindowHandle CreateProgressDialog() { return OpenProgressDialog(GetModuleHandleA(nullptr), nullptr); }
 
