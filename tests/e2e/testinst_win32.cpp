@@ -3,6 +3,8 @@
 // and then behaves as CE_TESTINST_MODE says:
 //   exit (default)  ends at once
 //   wait:MS         stays MS milliseconds
+//   readonly        marks every file beside it read-only (one also hidden
+//                   and system) and ends, to test the clean-up
 //   handover:MS     starts a helper that keeps this program's file open for
 //                   MS milliseconds, then ends at once (as an installer that
 //                   hands over to another process does)
@@ -83,6 +85,19 @@ int HandOver(DWORD ms) {
     return 0;
 }
 
+void MarkFilesReadOnly() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("*", &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    DWORD extra = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        SetFileAttributesA(found.cFileName, FILE_ATTRIBUTE_READONLY | extra);
+        extra = 0;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -92,6 +107,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Record(Env("CE_TESTINST_LOG"), "installer");
     std::string mode = Env("CE_TESTINST_MODE");
     if (mode.rfind("wait:", 0) == 0) Sleep(std::strtoul(mode.c_str() + 5, nullptr, 10));
+    if (mode == "readonly") MarkFilesReadOnly();
     if (mode.rfind("handover:", 0) == 0) return HandOver(std::strtoul(mode.c_str() + 9, nullptr, 10));
     return 0;
 }

@@ -9,6 +9,7 @@
 //   window|TITLE|MS                 waits for a visible window of the target
 //                                   with that title ("*" any) and reports it
 //   msgbox|MS                       waits for a message box of the target
+//   report                          reports the current window again
 //   gone|MS                         waits until the current window is gone
 //   click|ID  command|ID            BM_CLICK on a control / WM_COMMAND(ID)
 //   key|VK[|ID]                     WM_KEYDOWN to the window or one control
@@ -237,6 +238,8 @@ void Run(const std::vector<std::string>& f) {
         WaitForWindow(f.at(1), false, Number(f, 2, 10000));
     } else if (verb == "msgbox") {
         WaitForWindow("", true, Number(f, 1, 10000));
+    } else if (verb == "report") {
+        Report(Current);
     } else if (verb == "gone") {
         WaitGone(Number(f, 1, 10000));
     } else if (verb == "click") {
