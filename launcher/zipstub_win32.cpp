@@ -67,7 +67,9 @@ void RemoveWorkingDirectory() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+namespace {
+
+int RunLauncher() {
     RestrictDllSearch();
     StartUp();
     if (FindTempDirectory(TempDir)) {
@@ -77,4 +79,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     DeleteObject(ButtonFaceBrush);
     return 0;
+}
+
+}  // namespace
+
+// The C runtime's start-up code is not linked in: the launcher reads no
+// command line and needs none of it, and leaving it out keeps several KB off
+// a file that is downloaded with every package. Static constructors, should
+// any ever appear, still run: the linker lists them between a leading -1 and
+// a closing 0, to be called last to first.
+using StaticConstructor = void (*)();
+extern "C" StaticConstructor __CTOR_LIST__[];
+
+extern "C" void WINAPI ZipstubStart() {
+    size_t count = 0;
+    while (__CTOR_LIST__[count + 1]) ++count;
+    for (size_t i = count; i > 0; --i) __CTOR_LIST__[i]();
+    ExitProcess(static_cast<UINT>(RunLauncher()));
 }

@@ -133,7 +133,8 @@ class Suite:
 
     def start_wine(self):
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix.sh"), self.prefix], check=True)
-        self.env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # No crash debugger: a crash ends the program and shows in its exit code.
+        self.env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winedbg.exe=d",
                          "WINEARCH": "win64"})
         # Unmanaged windows: without a window manager, Wine would otherwise
         # wait seconds for every window it hides.
