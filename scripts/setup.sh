@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-  wine64 xvfb xdotool imagemagick
+  wine64 xvfb xdotool imagemagick locales
   zip unzip p7zip-full libarchive-tools osslsigncode openssl nsis
   zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev
 )
@@ -17,5 +17,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# A Japanese locale lets wine64 run the double-byte tests with code page 932
+# (Wine needs the Unix locale to turn such file names into Unix ones).
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+  $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || echo "setup: could not make the ja_JP.UTF-8 locale" >&2
 fi

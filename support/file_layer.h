@@ -14,27 +14,35 @@ inline FileHandle const InvalidFileHandle = reinterpret_cast<FileHandle>(~uintpt
 // Windows error numbers used by the layer and its callers.
 enum : uint32_t {
     ErrorSuccess = 0,
+    ErrorInvalidFunction = 1,
     ErrorFileNotFound = 2,
     ErrorPathNotFound = 3,
+    ErrorTooManyOpenFiles = 4,
     ErrorAccessDenied = 5,
     ErrorInvalidHandle = 6,
     ErrorNotEnoughMemory = 8,
     ErrorNoMoreFiles = 18,
     ErrorWriteProtect = 19,
+    ErrorGenFailure = 31,
     ErrorSharingViolation = 32,
     ErrorHandleEof = 38,
     ErrorFileExists = 80,
     ErrorInvalidParameter = 87,
     ErrorDiskFull = 112,
+    ErrorInvalidName = 123,
     ErrorNegativeSeek = 131,
     ErrorDirNotEmpty = 145,
     ErrorAlreadyExists = 183,
     ErrorFilenameExcedRange = 206,
+    ErrorFileTooLarge = 223,
     ErrorDirectory = 267,
+    ErrorCantResolveFilename = 1921,
 };
 
 // 0 after a successful operation of this layer, else the Windows error code.
-extern thread_local uint32_t LastFileError;
+// constinit: readers need no per-thread init call (which also spares GCC 12's
+// sanitizer build a miscompiled null check on the variable's address).
+extern constinit thread_local uint32_t LastFileError;
 
 // Low nibble: access (0 read, 1 write, 2 read/write, 3-15 none).
 // High nibble: sharing (0 compatible, 1 exclusive, 2 deny write, 3 deny read,
@@ -129,5 +137,7 @@ bool IsExistingFile(const char* path);
 // Creates (or truncates) the file at path together with every missing
 // directory on the way, walking the process's current directory; with
 // directoriesOnly only the directories in front of the last "\" are made and
-// 0 is returned.
+// 0 is returned. The path should be absolute: the file is made a second time
+// with the path as given, from the directory the walk ended in. The current
+// directory is left at the deepest component entered.
 FileHandle CreateFileWithDirectories(const char* path, bool directoriesOnly);

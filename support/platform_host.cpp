@@ -153,7 +153,10 @@ int FormatText(char* destination, const char* format, const uintptr_t* arguments
         ++f;
         char spec[32];
         size_t spec_length = static_cast<size_t>(f - start);
-        if (spec_length >= sizeof spec - 2) continue;
+        if (spec_length >= sizeof spec - 2) {
+            ++arguments;  // the item still takes its slot: later items keep theirs
+            continue;
+        }
         std::string_view flags(start, spec_length - 1);
         size_t k = 0;
         for (char c : flags) {

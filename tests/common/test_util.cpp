@@ -107,6 +107,15 @@ std::vector<std::string> ListFilesRecursive(const std::string& corePath) {
     return out;
 }
 
+void SetEnvironment(const std::string& name, const char* value) {
+#ifdef _WIN32
+    SetEnvironmentVariableA(name.c_str(), value);
+#else
+    if (value) setenv(name.c_str(), value, 1);
+    else unsetenv(name.c_str());
+#endif
+}
+
 std::string RandomBytes(size_t size, uint32_t seed) {
     std::string out(size, '\0');
     uint32_t x = seed * 2654435761u + 1;

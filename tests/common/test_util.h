@@ -35,6 +35,10 @@ void RemoveTree(const std::string& corePath);
 // Regular files below a directory, as paths relative to it with "/" separators, sorted.
 std::vector<std::string> ListFilesRecursive(const std::string& corePath);
 
+// Sets an environment variable where the program reads it (the process
+// environment block on Windows); a null value removes it.
+void SetEnvironment(const std::string& name, const char* value);
+
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t size, uint32_t seed);
 
