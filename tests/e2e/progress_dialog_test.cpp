@@ -120,3 +120,64 @@ TEST_F(SingleBarDialog, DestroyingForgetsTheBars) {
 }
 
 }  // namespace
+
+namespace {
+
+// The installer's variant: the template of another module, an owner, two bars
+// fed by direct calls.
+class TwoBarDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module = LoadLibraryA("two_bar_dialog.dll");
+        ASSERT_NE(module, nullptr);
+        owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr, nullptr,
+                                nullptr, nullptr);
+        ASSERT_NE(owner, nullptr);
+        CancelRequests = 0;
+        ProgressCancelHook = CountCancelRequest;
+        ProgressDialog = CreateProgressDialog(module, owner);
+        dialog = static_cast<HWND>(ProgressDialog);
+        ASSERT_NE(dialog, nullptr);
+    }
+    void TearDown() override {
+        if (ProgressDialog) DestroyProgressDialog();
+        ProgressDialog = nullptr;
+        ProgressCancelHook = nullptr;
+        if (owner) DestroyWindow(owner);
+        if (module) FreeLibrary(module);
+    }
+
+    HMODULE module = nullptr;
+    HWND owner = nullptr;
+    HWND dialog = nullptr;
+};
+
+TEST_F(TwoBarDialog, IsOwnedCentredOnItsOwnerAndFeedsBothBars) {
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
+    EXPECT_EQ(EntryBar, GetDlgItem(dialog, 200));
+    EXPECT_EQ(OverallBar, GetDlgItem(dialog, 210));
+    RECT own;
+    GetWindowRect(dialog, &own);
+    EXPECT_EQ(own.left, (800 - (own.right - own.left)) / 2);
+    EXPECT_EQ(own.top, (600 - (own.bottom - own.top)) / 2);
+
+    SetProgressTotal(400);
+    BeginProgressEntry(100, 300);
+    ShowEntryPercent(50);
+    EXPECT_EQ(LastEntryPercent, 50);
+    EXPECT_EQ(LastOverallPercent, 25 + 1 + 37);  // 300 of 400 is the last item
+
+    // Progress messages are the launcher's: this dialog ignores them.
+    ProgressDialogProc(dialog, WM_COMMAND, IDCANCEL, 0);
+    SendMessageA(dialog, WM_COMMAND, ProgressCommandId, 90);
+    EXPECT_EQ(LastEntryPercent, 50);
+    EXPECT_EQ(CancelRequests, 0);
+    EXPECT_TRUE(UserCancelled);
+
+    DestroyProgressDialog();
+    ProgressDialog = nullptr;
+    EXPECT_EQ(EntryBar, nullptr);
+    EXPECT_EQ(OverallBar, nullptr);
+}
+
+}  // namespace
