@@ -21,9 +21,15 @@ enum : int32_t {
 
 int32_t ExtractEntry(const char* archiveName, const char* destPath, uint16_t attributes,
                      uint32_t localHeaderOffset, WindowHandle progressWindow, int16_t progressId);
+// Copies a stored entry's data to the output (0, 2, 3 or 5).
+int32_t CopyStoredEntry();
 
+// CRC-32 of ZIP (ISO 3309, ITU-T V.42): reflected polynomial 0xEDB88320.
+extern uint32_t CrcTable[256];
 // Must run once before the first extraction.
 void BuildCrcTable();
+// Folds count bytes into a register held by the caller (start 0xFFFFFFFF,
+// complement at the end).
 uint32_t UpdateCrc32(const uint8_t* bytes, size_t count, uint32_t crc);
 // Asks the running extraction to stop at its next check (from the progress dialog).
 void RequestCancel();

@@ -1,0 +1,469 @@
+// Deflate decoder (RFC 1951) over TheExtractState.
+//
+// Two paths decode the same symbols. The slow path is the plain algorithm:
+// EnsureBits asks for exactly the bits each step needs, and takes input bytes
+// one at a time, refilling the 2048-byte buffer (with a pump and a progress
+// report) the moment a step needs a byte that isn't there. Because those
+// moments are visible to the user (progress, cancel), every observable event
+// follows from the sequence of bit requests alone: refill k happens at the
+// first request that reaches into byte 2048k of the input.
+//
+// The fast loop keeps that sequence intact without walking it. It runs only
+// while at least 8 unread bytes are left in the current buffer, so that a
+// whole symbol (at most 15+5 bits of length and 15+13 of distance, 48 bits)
+// decodes from one 56-bit refill and no request the slow path would make could
+// reach the next buffer; and only while the window has room for the longest
+// match, so that no flush falls inside it. Bytes it pulls early never cross
+// the buffer's end, so the next refill still happens at the same request. On
+// leaving, it gives whole unread bytes back to the buffer.
+#include <cstring>
+
+#include "launcher/extract_state.h"
+#include "launcher/inflate.h"
+#include "support/platform.h"
+
+namespace {
+
+constexpr uint32_t MaxMatch = 258;
+// The fast loop's window limit: a maximal match still ends before the flush,
+// and its last eight-byte step stays inside the slack.
+constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
+static_assert(WindowSlack >= 16, "copies run up to fifteen bytes over");
+// Unread bytes the fast loop needs in the buffer: one 8-byte refill.
+constexpr int32_t FastInputBytes = 8;
+constexpr uint32_t MaxLiteralCodes = 288;
+constexpr uint32_t MaxDistanceCodes = 32;
+constexpr uint32_t CodeLengthCodes = 19;
+constexpr uint32_t CodeLengthLookupBits = 7;
+constexpr uint32_t FixedLiteralLookupBits = 7;
+constexpr uint32_t FixedDistanceLookupBits = 5;
+
+constexpr int32_t SymbolDecoded = -1;  // beside the Inflate* results
+
+enum : uint32_t { BlockStored = 0, BlockFixed = 1, BlockDynamic = 2 };
+
+const uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
+                              0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+const uint8_t CodeLengthOrder[CodeLengthCodes] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+inline uint32_t PeekBits(uint32_t n) { return static_cast<uint32_t>(TheExtractState.BitBuffer) & BitMask[n]; }
+
+// Takes n bits (after EnsureBits).
+inline uint32_t TakeBits(uint32_t n) {
+    EnsureBits(n);
+    uint32_t v = PeekBits(n);
+    DropBits(n);
+    return v;
+}
+
+inline uint64_t Load64(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+#else
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+#endif
+}
+
+// Frees both tables of a block on every way out.
+struct BlockTables {
+    DecodeEntry* Literal = nullptr;
+    DecodeEntry* Distance = nullptr;
+    uint32_t LiteralBits = 0;
+    uint32_t DistanceBits = 0;
+    ~BlockTables() {
+        ReleaseDecodeTables(Literal);
+        ReleaseDecodeTables(Distance);
+    }
+};
+
+void RefillInput() {
+    ExtractState& s = TheExtractState;
+    s.InputPos = 0;
+    if (s.CompressedRead > int64_t{s.CompressedSize} + 2) {
+        // Everything read so far is consumed, and that is more than the entry
+        // plus two bytes of look-ahead: offer the stale bytes again so the
+        // current symbol can finish; the next check stops the entry.
+        s.InputExhausted = true;
+        s.InputLast = InputBufferSize - 1;
+        return;
+    }
+    PumpMessages();
+    ReportProgress();
+    uint16_t count = 0;
+    if (!ReadArchive(s.InputBuffer, InputBufferSize, &count) || count == 0) {
+        CloseArchive();
+        s.InputExhausted = true;
+        count = InputBufferSize;
+    }
+    s.CompressedRead += count;
+    s.InputLast = static_cast<int16_t>(count - 1);
+}
+
+// Output -----------------------------------------------------------------
+
+// Advances the window after bytes were stored. A full window is flushed and
+// becomes the history in front of the next one.
+inline bool AdvanceWindow(uint32_t count) {
+    ExtractState& s = TheExtractState;
+    s.WindowPos = static_cast<uint16_t>(s.WindowPos + count);
+    if (s.WindowPos < WindowSize) return true;
+    s.WindowPos = 0;
+    if (!FlushWindow(WindowSize)) return false;
+    std::memcpy(s.Window - WindowSize, s.Window, WindowSize);
+    return true;
+}
+
+// Copies a match in runs that stop where the window fills: as one block
+// where source and destination are apart, else byte by byte in ascending
+// order, which repeats bytes when the copy overlaps itself.
+bool CopyMatchSlow(uint32_t length, uint32_t distance) {
+    ExtractState& s = TheExtractState;
+    while (length > 0) {
+        uint32_t run = WindowSize - s.WindowPos;
+        if (run > length) run = length;
+        uint8_t* out = s.Window + s.WindowPos;
+        const uint8_t* from = out - distance;
+        if (distance >= run) std::memcpy(out, from, run);
+        else for (uint32_t i = 0; i < run; ++i) out[i] = from[i];
+        length -= run;
+        if (!AdvanceWindow(run)) return false;
+    }
+    return true;
+}
+
+// Copies a match that ends inside the window, in steps of up to sixteen
+// bytes. It may write up to fifteen bytes past the match's end (into bytes
+// not produced yet, or the slack), which later output overwrites.
+inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint8_t* from = out - distance;
+    uint8_t* const end = out + length;
+    if (distance >= 16) {
+        // A step never reads what it writes: its source ends where it starts.
+        do {
+            std::memcpy(out, from, 16);
+            out += 16;
+            from += 16;
+        } while (out < end);
+    } else if (distance >= 8) {
+        do {
+            std::memcpy(out, from, 8);
+            out += 8;
+            from += 8;
+        } while (out < end);
+    } else if (distance == 1) {
+        uint64_t pattern = 0x0101010101010101ull * *from;
+        do {
+            std::memcpy(out, &pattern, 8);
+            out += 8;
+        } while (out < end);
+    } else {
+        // Short periods: the first eight bytes one by one, then steps of the
+        // period's multiple that reaches eight bytes back.
+        for (int i = 0; i < 8; ++i) out[i] = from[i];
+        uint32_t step = distance;
+        while (step < 8) step += distance;
+        for (out += 8; out < end; out += 8) std::memcpy(out, out - step, 8);
+    }
+}
+
+// Symbols ------------------------------------------------------------------
+
+// Looks a code up the plain way; null for an invalid code.
+const DecodeEntry* LookUpSlow(const DecodeEntry* table, uint32_t bits) {
+    EnsureBits(bits);
+    const DecodeEntry* e = table + PeekBits(bits);
+    while (e->Op > OpSubTable) {
+        if (e->Op == OpInvalid) return nullptr;
+        DropBits(e->Bits);
+        uint32_t subBits = e->Op - OpSubTable;
+        EnsureBits(subBits);
+        e = e->Next + PeekBits(subBits);
+    }
+    DropBits(e->Bits);
+    return e;
+}
+
+int32_t DecodeSymbolSlow(const BlockTables& t) {
+    ExtractState& s = TheExtractState;
+    if (!t.Literal) return InflateCorrupt;  // a code without codes
+    const DecodeEntry* e = LookUpSlow(t.Literal, t.LiteralBits);
+    if (!e) return InflateCorrupt;
+    if (e->Op == OpLiteral) {
+        s.Window[s.WindowPos] = static_cast<uint8_t>(e->Value);
+        return AdvanceWindow(1) ? SymbolDecoded : InflateWriteFailed;
+    }
+    if (e->Op == OpEndOfBlock) return InflateOk;
+    uint32_t length = e->Value + TakeBits(e->Op);
+    if (!t.Distance) return InflateCorrupt;
+    const DecodeEntry* d = LookUpSlow(t.Distance, t.DistanceBits);
+    if (!d) return InflateCorrupt;
+    uint32_t distance = d->Value + TakeBits(d->Op);
+    return CopyMatchSlow(length, distance) ? SymbolDecoded : InflateWriteFailed;
+}
+
+// Decodes symbols while the input buffer and the window leave room (see the
+// top of the file). Returns SymbolDecoded when it stops for lack of room, else
+// the block's result.
+int32_t DecodeSymbolsFast(const BlockTables& t) {
+    ExtractState& s = TheExtractState;
+    const uint8_t* const buffer = s.InputBuffer;
+    const uint8_t* in = buffer + s.InputPos;
+    const uint8_t* const inLimit = buffer + (s.InputLast + 1 - FastInputBytes);
+    uint64_t bitBuffer = s.BitBuffer;
+    uint32_t bitCount = s.BitCount;
+    uint8_t* const window = s.Window;
+    uint32_t pos = s.WindowPos;
+    const DecodeEntry* const literals = t.Literal;
+    const DecodeEntry* const distances = t.Distance;
+    const uint32_t literalMask = BitMask[t.LiteralBits];
+    const uint32_t distanceMask = BitMask[t.DistanceBits];
+    int32_t result = SymbolDecoded;
+
+    do {
+        bitBuffer |= Load64(in) << bitCount;
+        in += (63 - bitCount) >> 3;
+        bitCount |= 56;
+
+        const DecodeEntry* e = literals + (bitBuffer & literalMask);
+        while (e->Op > OpSubTable) {
+            if (e->Op == OpInvalid) return InflateCorrupt;
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            e = e->Next + (bitBuffer & BitMask[e->Op - OpSubTable]);
+        }
+        if (e->Op == OpLiteral) {
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            window[pos++] = static_cast<uint8_t>(e->Value);
+            // Up to two more literals found in the first-level table: each
+            // takes at most 15 bits and the refill left at least 56.
+            e = literals + (bitBuffer & literalMask);
+            if (e->Op != OpLiteral) continue;
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            window[pos++] = static_cast<uint8_t>(e->Value);
+            e = literals + (bitBuffer & literalMask);
+            if (e->Op != OpLiteral) continue;
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            window[pos++] = static_cast<uint8_t>(e->Value);
+            continue;
+        }
+        if (e->Op == OpEndOfBlock) {
+            bitBuffer >>= e->Bits;
+            bitCount -= e->Bits;
+            result = InflateOk;
+            break;
+        }
+        // A length: its code and extra bits leave together.
+        uint32_t length = e->Value + (static_cast<uint32_t>(bitBuffer >> e->Bits) & BitMask[e->Op]);
+        bitBuffer >>= e->Bits + e->Op;
+        bitCount -= e->Bits + e->Op;
+
+        const DecodeEntry* d = distances + (bitBuffer & distanceMask);
+        while (d->Op > OpSubTable) {
+            if (d->Op == OpInvalid) return InflateCorrupt;
+            bitBuffer >>= d->Bits;
+            bitCount -= d->Bits;
+            d = d->Next + (bitBuffer & BitMask[d->Op - OpSubTable]);
+        }
+        uint32_t distance = d->Value + (static_cast<uint32_t>(bitBuffer >> d->Bits) & BitMask[d->Op]);
+        bitBuffer >>= d->Bits + d->Op;
+        bitCount -= d->Bits + d->Op;
+        CopyMatchFast(window + pos, distance, length);
+        pos += length;
+    } while (in <= inLimit && pos <= FastWindowLimit);
+
+    // Give back the whole bytes not used, as far as they came from this buffer.
+    uint32_t back = bitCount >> 3;
+    uint32_t taken = static_cast<uint32_t>(in - buffer);
+    if (back > taken) back = taken;
+    in -= back;
+    bitCount -= back * 8;
+    s.BitBuffer = bitBuffer & ((uint64_t{1} << bitCount) - 1);
+    s.BitCount = static_cast<uint8_t>(bitCount);
+    s.InputPos = static_cast<int16_t>(in - buffer);
+    s.WindowPos = static_cast<uint16_t>(pos);
+    return result;
+}
+
+bool FastLoopFits() {
+    const ExtractState& s = TheExtractState;
+    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1 && s.WindowPos <= FastWindowLimit;
+}
+
+int32_t DecodeCompressedData(const BlockTables& t) {
+    ExtractState& s = TheExtractState;
+    const bool fast = !s.SlowPathOnly && t.Literal && t.Distance;
+    for (;;) {
+        if (s.CancelRequested) return InflateCancelled;
+        if (s.InputExhausted) return InflateInputExhausted;
+        int32_t r = fast && FastLoopFits() ? DecodeSymbolsFast(t) : DecodeSymbolSlow(t);
+        if (r != SymbolDecoded) return r;
+    }
+}
+
+// Blocks -------------------------------------------------------------------
+
+int32_t DecodeStoredBlock() {
+    ExtractState& s = TheExtractState;
+    DropBits(s.BitCount & 7);
+    uint32_t length = TakeBits(16);
+    EnsureBits(16);
+    if (PeekBits(16) != (~length & 0xFFFF)) return InflateCorrupt;
+    DropBits(16);
+    while (length > 0 && !s.CancelRequested && !s.InputExhausted) {
+        uint32_t run = 1;
+        if (!s.SlowPathOnly && s.BitCount == 0 && s.InputPos <= s.InputLast) {
+            // Straight from the buffer: byte for byte what the loop below does,
+            // since no refill and no flush can fall inside the run.
+            run = static_cast<uint32_t>(s.InputLast - s.InputPos + 1);
+            if (run > length) run = length;
+            if (run > WindowSize - s.WindowPos) run = WindowSize - s.WindowPos;
+            std::memcpy(s.Window + s.WindowPos, s.InputBuffer + s.InputPos, run);
+            s.InputPos = static_cast<int16_t>(s.InputPos + run);
+        } else {
+            EnsureBits(8);
+            s.Window[s.WindowPos] = static_cast<uint8_t>(s.BitBuffer);
+            DropBits(8);
+        }
+        length -= run;
+        if (!AdvanceWindow(run)) return InflateWriteFailed;
+    }
+    if (s.CancelRequested) return InflateCancelled;
+    if (s.InputExhausted) return InflateInputExhausted;
+    return InflateOk;
+}
+
+int32_t DecodeFixedBlock() {
+    uint16_t lengths[MaxLiteralCodes];
+    for (uint32_t i = 0; i < 144; ++i) lengths[i] = 8;
+    for (uint32_t i = 144; i < 256; ++i) lengths[i] = 9;
+    for (uint32_t i = 256; i < 280; ++i) lengths[i] = 7;
+    for (uint32_t i = 280; i < MaxLiteralCodes; ++i) lengths[i] = 8;
+    BlockTables t;
+    t.LiteralBits = FixedLiteralLookupBits;
+    int32_t r = BuildDecodeTable(lengths, MaxLiteralCodes, 257, LengthBases, LengthExtras, &t.Literal, &t.LiteralBits);
+    if (r != TableComplete) return r;
+    for (uint32_t i = 0; i < 30; ++i) lengths[i] = 5;
+    t.DistanceBits = FixedDistanceLookupBits;
+    r = BuildDecodeTable(lengths, 30, 0, DistanceBases, DistanceExtras, &t.Distance, &t.DistanceBits);
+    if (r > TableIncomplete) return InflateCorrupt;  // 30 of 32 patterns used is fine
+    return DecodeCompressedData(t);
+}
+
+// Reads the literal/length and distance code lengths with the code length
+// code. Returns InflateOk or the block's failure.
+int32_t ReadCodeLengths(uint16_t* lengths, uint32_t total) {
+    DecodeEntry* table = nullptr;
+    uint32_t bits = CodeLengthLookupBits;
+    int32_t r = BuildDecodeTable(lengths, CodeLengthCodes, CodeLengthCodes, nullptr, nullptr, &table, &bits);
+    if (r != TableComplete) {
+        ReleaseDecodeTables(table);
+        return InflateCorrupt;
+    }
+    struct Release {
+        DecodeEntry* t;
+        ~Release() { ReleaseDecodeTables(t); }
+    } release{table};
+
+    uint32_t previous = 0;
+    for (uint32_t i = 0; i < total;) {
+        if (!table) return InflateCorrupt;  // a code length code without codes
+        EnsureBits(bits);
+        const DecodeEntry* e = table + PeekBits(bits);
+        DropBits(e->Bits);
+        if (e->Op == OpInvalid) return InflateCorrupt;  // the unused pattern of a one-code code
+        uint32_t symbol = e->Value;
+        if (symbol < 16) {
+            lengths[i++] = static_cast<uint16_t>(symbol);
+            previous = symbol;
+            continue;
+        }
+        uint32_t repeat;
+        uint32_t value = 0;
+        if (symbol == 16) {
+            repeat = 3 + TakeBits(2);
+            value = previous;
+            if (i + repeat > total) return InflateBadHeader;
+        } else if (symbol == 17) {
+            repeat = 3 + TakeBits(3);
+            if (i + repeat > total) return InflateBadHeader;
+        } else {
+            repeat = 11 + TakeBits(7);
+            if (i + repeat > total) return InflateCorrupt;
+        }
+        while (repeat--) lengths[i++] = static_cast<uint16_t>(value);
+        previous = value;
+    }
+    return InflateOk;
+}
+
+int32_t DecodeDynamicBlock() {
+    uint32_t literalCount = 257 + TakeBits(5);
+    uint32_t distanceCount = 1 + TakeBits(5);
+    uint32_t lengthCodeCount = 4 + TakeBits(4);
+    if (literalCount > MaxLiteralCodes || distanceCount > MaxDistanceCodes) return InflateBadHeader;
+
+    uint16_t lengths[MaxLiteralCodes + MaxDistanceCodes] = {};
+    for (uint32_t j = 0; j < lengthCodeCount; ++j) lengths[CodeLengthOrder[j]] = static_cast<uint16_t>(TakeBits(3));
+    int32_t r = ReadCodeLengths(lengths, literalCount + distanceCount);
+    if (r != InflateOk) return r;
+
+    BlockTables t;
+    t.LiteralBits = LiteralLookupBits;
+    r = BuildDecodeTable(lengths, literalCount, 257, LengthBases, LengthExtras, &t.Literal, &t.LiteralBits);
+    if (r != TableComplete) return InflateCorrupt;  // an incomplete literal/length code too
+    t.DistanceBits = DistanceLookupBits;
+    r = BuildDecodeTable(lengths + literalCount, distanceCount, 0, DistanceBases, DistanceExtras, &t.Distance,
+                         &t.DistanceBits);
+    if (r > TableIncomplete) return InflateCorrupt;
+    return DecodeCompressedData(t);
+}
+
+int32_t DecodeBlock(bool* last) {
+    *last = TakeBits(1) != 0;
+    switch (TakeBits(2)) {
+        case BlockStored: return DecodeStoredBlock();
+        case BlockFixed: return DecodeFixedBlock();
+        case BlockDynamic: return DecodeDynamicBlock();
+        default: return InflateCorrupt;
+    }
+}
+
+}  // namespace
+
+void EnsureBits(uint32_t n) {
+    ExtractState& s = TheExtractState;
+    while (s.BitCount < n) {
+        if (s.InputPos > s.InputLast) RefillInput();
+        s.BitBuffer |= uint64_t{s.InputBuffer[s.InputPos++]} << s.BitCount;
+        s.BitCount = static_cast<uint8_t>(s.BitCount + 8);
+    }
+}
+
+void DropBits(uint32_t n) {
+    ExtractState& s = TheExtractState;
+    s.BitBuffer >>= n;
+    s.BitCount = static_cast<uint8_t>(s.BitCount - n);
+}
+
+int32_t InflateEntry() {
+    ExtractState& s = TheExtractState;
+    s.InputPos = 0;
+    s.InputLast = -1;
+    s.WindowPos = 0;
+    s.BitBuffer = 0;
+    s.BitCount = 0;
+    bool last = false;
+    do {
+        int32_t r = DecodeBlock(&last);
+        if (r != InflateOk) return r;
+    } while (!last);
+    return FlushWindow(s.WindowPos) ? InflateOk : InflateWriteFailed;
+}
