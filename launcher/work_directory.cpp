@@ -59,8 +59,10 @@ bool MakeUniqueSubdirectory(char* buffer) {
 }
 
 bool DeleteTempFiles(const char* path) {
+    // A cut path could name another directory: refuse it rather than cut it.
+    if (TextLength(path) + sizeof "\\*.*" - 1 > static_cast<size_t>(PathMaxChars)) return true;
     char name[PathBufferSize];
-    TextCopyMax(name, path, PathMaxChars - 1);
+    TextCopy(name, path);
     AppendBackslash(name);
     if (!IsAbsoluteBase(name)) return true;
     char* directoryEnd = TextEnd(name);

@@ -105,6 +105,25 @@ TEST(DeleteTempFiles, StopsAtAFileInUseAndLeavesRelativePathsAlone) {
     EXPECT_TRUE(PathExists(scratch.Join("busy.exe")));
     CloseHandle(held);
 
+    // A path too long to take "\*.*" is refused whole, never cut down to
+    // the name of a neighbouring directory.
+    std::string deep = scratch.Path();
+    while (deep.size() < 240) {
+        deep += "\\dddddddd";
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    }
+    std::string neighbour = deep + "\\" + std::string(PathMaxChars - 4 - deep.size() - 1, 'q');
+    std::string overlong = neighbour + "q";
+    for (const std::string& dir : {neighbour, overlong}) {
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(dir + "\\f", "keep"));
+    }
+    EXPECT_TRUE(DeleteTempFiles(overlong.c_str()));
+    EXPECT_TRUE(PathExists(overlong + "\\f"));
+    EXPECT_TRUE(PathExists(neighbour + "\\f"));
+    EXPECT_TRUE(DeleteTempFiles(neighbour.c_str()));  // just fits
+    EXPECT_FALSE(PathExists(neighbour + "\\f"));
+
     testutil::CurrentDirectoryGuard guard;
     SetCurrentDirectoryA(scratch.Path().c_str());
     EXPECT_TRUE(DeleteTempFiles("."));  // refused: not a drive or UNC path
