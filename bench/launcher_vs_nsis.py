@@ -28,6 +28,7 @@ AutoCloseWindow true
 ShowInstDetails nevershow
 Page instfiles
 Section
+  SetDetailsPrint none
   SetOutPath "$TEMP\nsbench"
   File /r "{payload}\*.*"
   ExecWait '"$TEMP\nsbench\setup.exe"'
