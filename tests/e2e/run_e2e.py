@@ -300,7 +300,6 @@ def expect_installer(log, temp, name="setup.exe", number=0):
 
 
 # ---- scenarios -------------------------------------------------------------
-SMALL_FILES = {"readme.txt": b"Read me.\r\n" * 50, "data\\app.cab".replace("\\", "/"): os.urandom(30000)}
 
 
 def normal_run(s):
