@@ -301,6 +301,7 @@ def expect_installer(log, temp, name="setup.exe", number=0):
 
 # ---- scenarios -------------------------------------------------------------
 
+
 def normal_run(s):
     """Progress dialog, installer in $qv0 of a TEMP with a space in its path, all gone afterwards."""
     temp = s.dir("normal", "my temp")
