@@ -96,9 +96,12 @@ def make_nsis_package(work, payload, quiet):
 
 def timed_run(package, env):
     start = time.monotonic()
-    subprocess.run([WINE64, package], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=300)
-    return time.monotonic() - start
+    r = subprocess.run([WINE64, package], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=300)
+    elapsed = time.monotonic() - start
+    if r.returncode != 0:
+        print(f"  {os.path.basename(package)} ended with {r.returncode} after {elapsed:.3f} s: "
+              + r.stderr.decode(errors="replace").strip()[-300:])
+    return elapsed
 
 
 def main():
