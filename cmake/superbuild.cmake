@@ -49,3 +49,15 @@ set_tests_properties(wine.unit wine.win wine.unit.dbcs PROPERTIES FIXTURES_REQUI
 add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)
 add_test(NAME win64.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN64_DIR}/executables.txt pe32+)
 set_tests_properties(win32.pe win64.pe PROPERTIES LABELS "pe")
+
+# End-to-end: the win64 launcher under wine64 and Xvfb, steered by the UI
+# driver. It uses a prefix of its own: Wine picks its display driver when a
+# prefix's server starts, and the other wine tests start theirs without X.
+if(TARGET cepack)
+  set(CE_CEPACK $<TARGET_FILE:cepack>)
+else()
+  set(CE_CEPACK ${CMAKE_BINARY_DIR}/tools/cepack/cepack)
+endif()
+add_test(NAME e2e.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
+set_tests_properties(e2e.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
