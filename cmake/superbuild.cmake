@@ -39,8 +39,11 @@ set_tests_properties(sanitize.host PROPERTIES LABELS "sanitize"
 add_test(NAME wine.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${CE_WINEPREFIX})
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine LABELS "wine")
 add_test(NAME wine.unit COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe)
-# Windows tests make windows, which Wine can only do with a display.
-add_test(NAME wine.win COMMAND xvfb-run -a ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/win_tests.exe)
+# Windows tests make windows, which Wine can only do with a display. Wine picks
+# its display driver when a prefix's server starts, so these get a prefix of
+# their own.
+add_test(NAME wine.win COMMAND xvfb-run -a ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh
+  ${CMAKE_BINARY_DIR}/wineprefix-x ${CE_WIN64_DIR}/tests/win_tests.exe)
 # The double-byte tests again with the Japanese ANSI code page (932).
 add_test(NAME wine.unit.dbcs COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe --gtest_filter=Dbcs*)
 set_tests_properties(wine.unit.dbcs PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8")
