@@ -33,8 +33,10 @@ endfunction()
 
 # Every Windows executable is listed with its intended subsystem, so the
 # PE check inspects all of them (scripts/check-pe.sh).
+# An optional third argument is the execution level its manifest must ask for.
 function(ce_register_executable target subsystem)
-  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem}")
+  set(level ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem} ${level}")
 endfunction()
 
 function(ce_write_executable_list)
