@@ -44,3 +44,12 @@ function(ce_write_executable_list)
   string(REPLACE ";" "\n" content "${list}")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/executables.txt CONTENT "${content}\n")
 endfunction()
+
+# windres's inputs (manifest, icon, included .rc files) are not scanned for
+# changes: make the .rc depend on everything in its folder.
+function(ce_resource_dependencies rc)
+  get_filename_component(dir ${rc} DIRECTORY)
+  file(GLOB inputs CONFIGURE_DEPENDS ${dir}/*)
+  list(REMOVE_ITEM inputs ${rc})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${inputs}")
+endfunction()
