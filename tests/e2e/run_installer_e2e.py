@@ -16,7 +16,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run_e2e as base  # noqa: E402  the launcher's suite: display, prefix, driver, screenshots
-from run_e2e import Failure, Skip, check, listing, win, unescape, parse_fields  # noqa: E402
+from run_e2e import Failure, Skip, check, listing, win, unescape  # noqa: E402
 
 SOURCE = base.SOURCE
 SAMPLE = os.path.join(SOURCE, "examples", "sample")
@@ -104,11 +104,11 @@ def list_items(seen):
     """The lines of the last list box reported: [(text, selected)]."""
     items = []
     for line in seen.lines:
-        if line.startswith("item "):
-            f = parse_fields(line.replace(" index=", " id=", 1))
-            if f.get("id") == "0":
+        if line.startswith("item index="):
+            head, _, text = line.partition(" text=")
+            if head.split()[1] == "index=0":
                 items = []
-            items.append((unescape(f.get("text", "")), " selected" in line.split(" text=")[0]))
+            items.append((unescape(text), head.endswith(" selected")))
     return items
 
 
@@ -121,6 +121,13 @@ def clipboard(seen):
 
 def box_texts(seen):
     return [(w["controls"][0xFFFF], w["title"], w["owner"]) for w in distinct_windows(seen) if 0xFFFF in w["controls"]]
+
+
+def keep_full_shot(s, name):
+    """Keeps the whole screen, backdrop and dialog, as installer-NAME.png (in 64 colours)."""
+    if s.shots:
+        subprocess.run(["convert", os.path.join(s.dir("shots"), name + ".png"), "+dither", "-colors", "64",
+                        "PNG8:" + os.path.join(s.shots, f"installer-{name}.png")], check=True)
 
 
 def read(path):
@@ -214,9 +221,8 @@ def whole_road(s):
     want = f'"{win(ce)}\\CeAppMgr.exe" "{win(dest)}\\samplenotes_de.ini"'
     check(calls == [want], f"CeAppMgr.exe got {calls}, want [{want}]")
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
-    if s.shots:
-        for name in ("language", "destination", "success"):
-            shutil.copy(os.path.join(s.dir("shots"), name + ".png"), os.path.join(s.shots, f"installer-{name}.png"))
+    for name in ("language", "destination", "success"):
+        keep_full_shot(s, name)
     print("    CeAppMgr.exe received: " + calls[0])
 
 
@@ -240,9 +246,7 @@ def missing_appmgr_vista(s):
     check(IDOK in box["controls"] and IDCANCEL in box["controls"], f"buttons {box['controls']}")
     check(clipboard(seen) == DEVICE_CENTER_URL, f"clipboard {clipboard(seen)!r}")
     check(seen.exit_code == 0, f"exit code {seen.exit_code}")
-    if s.shots:
-        shutil.copy(os.path.join(s.dir("shots"), "devicecenter.png"), os.path.join(s.shots,
-                                                                                  "installer-devicecenter.png"))
+    keep_full_shot(s, "devicecenter")
 
 
 def missing_appmgr_xp(s):
@@ -400,7 +404,7 @@ def read_only_destination(s):
     check(appmgr_calls(ce) == [], "CeAppMgr.exe must not start")
 
 
-BIG = 64 << 20
+BIG = 128 << 20
 
 
 def cancel_third_file(s):
@@ -408,14 +412,18 @@ def cancel_third_file(s):
     begun; "Installation aborted!" then "Installation NOT successful!"."""
     files = {"one.ini": b"[CEAppManager]\r\n", "two.cab": os.urandom(100000)}
     pkg = s.package_dir("cancel3", inf(lists=b"[Install]\n1=one.ini\n2=two.cab\n3=three.cab\n4=four.cab"), files)
-    for name in ("three.cab", "four.cab"):
+    for name, size in (("three.cab", BIG * 6 if s.shots else BIG), ("four.cab", BIG)):
         with open(os.path.join(pkg, name), "wb") as f:
-            f.truncate(BIG)
+            f.truncate(size)  # for a picture long enough to be photographed while it runs
     ce = s.ce_dir("cancel3")
     dest = os.path.join(s.work, "cancel3", "dest")
     third = win(dest) + "\\three.cab"
+    # The copy is held still as soon as the third file shows, then cancelled.
+    # For a picture the bars move a little first, and it is taken while the
+    # copy runs (a held copy may be caught in the middle of painting a bar).
+    picture = ["sleep|400"] + s.shot_steps("progress") if s.shots else []
     seen = s.run_installer(pkg, accept_destination(dest) + [
-        f"dialog|{PROGRESS_TITLE}|20000", f"waittext|130|{third}|20000", "suspend"] + s.shot_steps("progress") + [
+        f"dialog|{PROGRESS_TITLE}|20000", f"waittext|130|{third}|20000"] + picture + ["suspend"] + [
         f"click|{IDCANCEL}", "resume"] + answer(IDOK, 30000) + finish(), timeout_ms=60000)
     check([b[:2] for b in box_texts(seen)] == [(ABORTED, CAPTION.encode()), (NOT_SUCCESSFUL, CAPTION.encode())],
           f"messages {box_texts(seen)}")
@@ -423,11 +431,11 @@ def cancel_third_file(s):
     check(sorted(os.listdir(dest)) == ["one.ini", "two.cab"], f"destination {sorted(os.listdir(dest))}")
     check(read(os.path.join(dest, "two.cab")) == files["two.cab"], "second file complete")
     check(appmgr_calls(ce) == [], "CeAppMgr.exe must not start")
-    progress = windows_titled(seen, PROGRESS_TITLE.encode())[0]
+    # Its last report: the phase line is set once the dialog is up.
+    progress = [w for w in seen.windows if w["title"] == PROGRESS_TITLE.encode()][-1]
     check(progress["controls"].get(120) == b"Installing file:", f"phase line {progress['controls'].get(120)!r}")
     check(progress["owner"] == CAPTION, f"progress owner {progress['owner']}")
-    if s.shots:
-        s.keep_shot("progress", progress["rect"], "installer-progress.png")
+    keep_full_shot(s, "progress")
 
 
 def no_ini(s):
