@@ -64,3 +64,8 @@ endif()
 add_test(NAME e2e.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
   --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
 set_tests_properties(e2e.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
+add_test(NAME e2e.installer COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_installer_e2e.py
+  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
+set_tests_properties(e2e.installer PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
+# Both suites use one prefix and end its server when they finish: one at a time.
+set_tests_properties(e2e.launcher e2e.installer PROPERTIES RESOURCE_LOCK wineprefix-e2e)

@@ -8,16 +8,22 @@
 //   start|COMMAND LINE[|DIR]        starts the program (the "target")
 //   window|TITLE|MS                 waits for a visible window of the target
 //                                   with that title ("*" any) and reports it
+//   dialog|TITLE|MS                 the same for a dialog box (not a message box)
 //   msgbox|MS                       waits for a message box of the target
 //   report                          reports the current window again
 //   gone|MS                         waits until the current window is gone
 //   click|ID  command|ID            BM_CLICK on a control / WM_COMMAND(ID)
+//   select|ID|INDEX                 selects a list box line
+//   settext|ID|TEXT                 sets a control's text (an edit field's input)
+//   waittext|ID|TEXT|MS             waits until a control's text contains TEXT
+//   clipboard                       reports the clipboard's text
 //   key|VK[|ID]                     WM_KEYDOWN to the window or one control
 //   sysclose                        the close command (WM_SYSCOMMAND SC_CLOSE)
 //   suspend  resume                 the target's threads
 //   quit|CODE                       WM_QUIT(CODE) to the target's threads
 //   wait|MS                         waits for the target's end, reports its code
 //   sleep|MS  signal|FILE  await|FILE|MS
+// "The target" includes the processes it started (the launcher's installer).
 // A step that times out prints "timeout ..." and ends the run with code 3.
 #include <windows.h>
 #include <tlhelp32.h>
@@ -76,8 +82,22 @@ void Say(const std::string& line) {
     std::exit(3);
 }
 
+std::string ClassOf(HWND window);
+
+// An edit field keeps its text to itself: it is asked (as UTF-16, which
+// crosses processes intact). Other windows' texts are read directly, which
+// works while the target is suspended too.
 std::string TextOf(HWND window) {
     char text[2048] = "";
+    if (ClassOf(window) == "Edit") {
+        wchar_t wide[2048] = L"";
+        DWORD_PTR copied = 0;
+        if (SendMessageTimeoutW(window, WM_GETTEXT, sizeof wide / sizeof wide[0], reinterpret_cast<LPARAM>(wide),
+                                SMTO_ABORTIFHUNG, 2000, &copied)) {
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+            return text;
+        }
+    }
     GetWindowTextA(window, text, sizeof text);
     return text;
 }
@@ -88,34 +108,78 @@ std::string ClassOf(HWND window) {
     return name;
 }
 
-bool IsTargetWindow(HWND window) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    return pid == Target.dwProcessId && IsWindowVisible(window);
+// The target and every process descended from it.
+std::vector<DWORD> TargetFamily() {
+    std::vector<DWORD> family = {Target.dwProcessId};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return family;
+    std::vector<PROCESSENTRY32> all;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32First(snapshot, &entry); ok; ok = Process32Next(snapshot, &entry)) all.push_back(entry);
+    CloseHandle(snapshot);
+    for (size_t i = 0; i < family.size(); ++i) {
+        for (const PROCESSENTRY32& p : all) {
+            if (p.th32ParentProcessID == family[i] && p.th32ProcessID != family[i]) family.push_back(p.th32ProcessID);
+        }
+    }
+    return family;
 }
 
 struct Search {
     std::string title;
     bool messageBox;
+    bool dialog;
+    std::vector<DWORD> family;
     HWND found;
 };
 
+bool IsTargetWindow(HWND window, const std::vector<DWORD>& family) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    for (DWORD member : family) {
+        if (pid == member) return IsWindowVisible(window) != FALSE;
+    }
+    return false;
+}
+
 BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
     Search* search = reinterpret_cast<Search*>(data);
-    if (!IsTargetWindow(window)) return TRUE;
+    if (!IsTargetWindow(window, search->family)) return TRUE;
     if (search->messageBox) {
         if (ClassOf(window) != "#32770" || !GetDlgItem(window, 0xFFFF)) return TRUE;
     } else if (search->title != "*" && TextOf(window) != search->title) {
+        return TRUE;
+    } else if (search->dialog && (ClassOf(window) != "#32770" || GetDlgItem(window, 0xFFFF))) {
         return TRUE;
     }
     search->found = window;
     return FALSE;
 }
 
+// A list box's lines: "item index=N [selected] text=...".
+void ReportListItems(HWND list) {
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    for (LRESULT i = 0; i < count && i < 1000; ++i) {
+        // Read as UTF-16: the ANSI form is not carried over to another process.
+        wchar_t wide[1024] = L"";
+        char text[2048] = "";
+        if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof wide / sizeof wide[0])) {
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        }
+        char head[64];
+        std::snprintf(head, sizeof head, "item index=%d%s text=", static_cast<int>(i), i == selected ? " selected" : "");
+        Say(head + Escaped(text));
+    }
+}
+
 BOOL CALLBACK ReportControl(HWND control, LPARAM) {
     char line[64];
     std::snprintf(line, sizeof line, "control id=%d class=", GetDlgCtrlID(control));
     Say(std::string(line) + ClassOf(control) + " text=" + Escaped(TextOf(control)));
+    if (ClassOf(control) == "ListBox") ReportListItems(control);
     return TRUE;
 }
 
@@ -125,15 +189,17 @@ void Report(HWND window) {
     GetWindowRect(window, &r);
     char geometry[96];
     std::snprintf(geometry, sizeof geometry, " rect=%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
-    Say("window class=" + ClassOf(window) + " title=" + Escaped(TextOf(window)) +
+    char handle[32];
+    std::snprintf(handle, sizeof handle, "window handle=%p", static_cast<void*>(window));
+    Say(handle + std::string(" class=") + ClassOf(window) + " title=" + Escaped(TextOf(window)) +
         " owner=" + (owner ? Escaped(TextOf(owner)) : std::string("-")) + geometry);
     EnumChildWindows(window, ReportControl, 0);
 }
 
-void WaitForWindow(const std::string& title, bool messageBox, DWORD timeout) {
+void WaitForWindow(const std::string& title, bool messageBox, DWORD timeout, bool dialog = false) {
     DWORD start = GetTickCount();
     for (;;) {
-        Search search = {title, messageBox, nullptr};
+        Search search = {title, messageBox, dialog, TargetFamily(), nullptr};
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
             Current = search.found;
@@ -226,6 +292,29 @@ DWORD Number(const std::vector<std::string>& f, size_t index, DWORD fallback) {
     return f.size() > index ? static_cast<DWORD>(std::strtoul(f[index].c_str(), nullptr, 0)) : fallback;
 }
 
+void WaitForText(HWND control, const std::string& text, DWORD timeout) {
+    DWORD start = GetTickCount();
+    while (TextOf(control).find(text) == std::string::npos) {
+        if (GetTickCount() - start > timeout) TimedOut("text " + Escaped(text));
+        Sleep(2);
+    }
+    Say("text " + Escaped(TextOf(control)));
+}
+
+void ReportClipboard() {
+    std::string text;
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        const char* p = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+        if (p) {
+            text = p;
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    Say("clipboard text=" + Escaped(text));
+}
+
 void Run(const std::vector<std::string>& f) {
     const std::string& verb = f[0];
     if (verb == "set") {
@@ -236,6 +325,16 @@ void Run(const std::vector<std::string>& f) {
         Start(f);
     } else if (verb == "window") {
         WaitForWindow(f.at(1), false, Number(f, 2, 10000));
+    } else if (verb == "dialog") {
+        WaitForWindow(f.at(1), false, Number(f, 2, 10000), true);
+    } else if (verb == "select") {
+        SendMessageA(ControlOrCurrent(f, 1), LB_SETCURSEL, Number(f, 2, 0), 0);
+    } else if (verb == "settext") {
+        SendMessageA(ControlOrCurrent(f, 1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(f.size() > 2 ? f[2].c_str() : ""));
+    } else if (verb == "waittext") {
+        WaitForText(ControlOrCurrent(f, 1), f.size() > 2 ? f[2] : "", Number(f, 3, 10000));
+    } else if (verb == "clipboard") {
+        ReportClipboard();
     } else if (verb == "msgbox") {
         WaitForWindow("", true, Number(f, 1, 10000));
     } else if (verb == "report") {
