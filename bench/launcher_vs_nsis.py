@@ -14,11 +14,14 @@ import os
 import shutil
 import statistics
 import subprocess
+import sys
 import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from run_e2e import start_xvfb  # noqa: E402
 WINE64 = "/usr/lib/wine/wine64"
 
 NSIS_SCRIPT = r"""
@@ -39,21 +42,6 @@ Section
   RMDir /r "$TEMP\nsbench"
 SectionEnd
 """
-
-
-def start_display(env):
-    for n in range(120, 200):
-        if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
-            continue
-        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(50):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                env["DISPLAY"] = f":{n}"
-                return proc
-            time.sleep(0.1)
-        proc.kill()
-    raise SystemExit("bench: could not start Xvfb")
 
 
 def make_payload(work, mb, testinst):
@@ -119,7 +107,7 @@ def main():
 
     work = tempfile.mkdtemp(prefix="ce-bench-")
     env = dict(os.environ)
-    xvfb = start_display(env)
+    xvfb, env["DISPLAY"] = start_xvfb(first=120)
     try:
         payload = make_payload(work, args.mb, testinst)
         launcher = make_launcher_package(work, payload, zipstub, args.cepack)

@@ -97,6 +97,49 @@ class Seen:
         return [w for w in self.windows if 0xFFFF in w["controls"]]
 
 
+def start_xvfb(first=91):
+    """Starts Xvfb on a free display; returns the process and its DISPLAY value."""
+    for n in range(first, 200):
+        if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+            continue
+        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(50):
+            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                return proc, f":{n}"
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        proc.kill()
+    raise SystemExit("e2e: could not start Xvfb")
+
+
+def run_scenarios(suite, chosen, title, width=20, before_stop=None):
+    """Runs the scenarios on a started suite, prints a line each and a summary; 1 on any failure."""
+    failed = skipped = 0
+    began = time.monotonic()
+    try:
+        suite.start_wine()
+        for scenario in chosen:
+            t = time.monotonic()
+            try:
+                scenario(suite)
+                verdict = "PASS"
+            except Skip as e:
+                verdict, skipped = f"SKIP ({e})", skipped + 1
+            except (Failure, subprocess.CalledProcessError, OSError) as e:
+                verdict, failed = f"FAIL\n    {e}", failed + 1
+            print(f"{scenario.__name__:{width}s} {time.monotonic() - t:5.1f}s {verdict}  -- {scenario.__doc__}",
+                  flush=True)
+    finally:
+        if before_stop:
+            before_stop()
+        suite.stop()
+    print(f"{title}: {len(chosen) - failed - skipped} passed, {failed} failed, {skipped} skipped "
+          f"in {time.monotonic() - began:.0f} s")
+    return 1 if failed else 0
+
+
 class Suite:
     def __init__(self, args):
         self.args = args
@@ -115,21 +158,7 @@ class Suite:
 
     # ---- environment -------------------------------------------------
     def start_display(self):
-        for n in range(91, 200):
-            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                continue
-            proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(50):
-                if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                    self.xvfb = proc
-                    self.env["DISPLAY"] = f":{n}"
-                    return
-                if proc.poll() is not None:
-                    break
-                time.sleep(0.1)
-            proc.kill()
-        raise SystemExit("e2e: could not start Xvfb")
+        self.xvfb, self.env["DISPLAY"] = start_xvfb()
 
     def start_wine(self):
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix.sh"), self.prefix], check=True)
@@ -634,26 +663,7 @@ def main():
         if not os.path.exists(path):
             raise SystemExit(f"e2e: {path} is missing")
     suite.start_display()
-    failed = skipped = 0
-    began = time.monotonic()
-    try:
-        suite.start_wine()
-        for scenario in chosen:
-            t = time.monotonic()
-            try:
-                scenario(suite)
-                verdict = "PASS"
-            except Skip as e:
-                verdict, skipped = f"SKIP ({e})", skipped + 1
-            except (Failure, subprocess.CalledProcessError, OSError) as e:
-                verdict, failed = f"FAIL\n    {e}", failed + 1
-            print(f"{scenario.__name__:20s} {time.monotonic() - t:5.1f}s {verdict}  -- {scenario.__doc__}",
-                  flush=True)
-    finally:
-        suite.stop()
-    print(f"e2e: {len(chosen) - failed - skipped} passed, {failed} failed, {skipped} skipped "
-          f"in {time.monotonic() - began:.0f} s")
-    return 1 if failed else 0
+    return run_scenarios(suite, chosen, "e2e")
 
 
 if __name__ == "__main__":

@@ -518,27 +518,8 @@ def main():
     if args.shots:
         os.makedirs(args.shots, exist_ok=True)
     suite.start_display()
-    failed = skipped = 0
-    began = time.monotonic()
-    try:
-        suite.start_wine()
-        for scenario in chosen:
-            t = time.monotonic()
-            try:
-                scenario(suite)
-                verdict = "PASS"
-            except Skip as e:
-                verdict, skipped = f"SKIP ({e})", skipped + 1
-            except (Failure, subprocess.CalledProcessError, OSError) as e:
-                verdict, failed = f"FAIL\n    {e}", failed + 1
-            print(f"{scenario.__name__:22s} {time.monotonic() - t:5.1f}s {verdict}  -- {scenario.__doc__}",
-                  flush=True)
-    finally:
-        suite.set_ce_dir(None)
-        suite.stop()
-    print(f"e2e installer: {len(chosen) - failed - skipped} passed, {failed} failed, {skipped} skipped "
-          f"in {time.monotonic() - began:.0f} s")
-    return 1 if failed else 0
+    return base.run_scenarios(suite, chosen, "e2e installer", width=22,
+                              before_stop=lambda: suite.set_ce_dir(None))
 
 
 if __name__ == "__main__":

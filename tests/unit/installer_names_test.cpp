@@ -8,28 +8,12 @@
 #include "installer/app_manager.h"
 #include "installer/backup_name.h"
 #include "installer/destination.h"
-#include "installer/ini_text.h"
 #include "installer/install_state.h"
-#include "installer/setup_file.h"
+#include "tests/common/setup_file_fixture.h"
 
 namespace {
 
-class InstallerNamesTest : public ::testing::Test {
-protected:
-    void Use(const std::string& text) {
-        text_ = text;
-        ini_ = IniText{text_.data(), text_.size()};
-        SetupFile = IniProfileReader(&ini_);
-    }
-    void TearDown() override {
-        SetupFile = ProfileReader{};
-        LanguageNumber = 1;
-        TextCopy(InstallSection, "install");
-        CeServicesDir[0] = DestinationDir[0] = SourceDir[0] = 0;
-    }
-    std::string text_;
-    IniText ini_{};
-};
+using InstallerNamesTest = SetupFileFixture;
 
 std::string Browsed(const char* chosen, const char* dirName) {
     char path[PathBufferSize];

@@ -5,24 +5,14 @@
 
 #include <string>
 
-#include "installer/ini_text.h"
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
+#include "tests/common/setup_file_fixture.h"
 
 namespace {
 
-class SetupFileTest : public ::testing::Test {
+class SetupFileTest : public SetupFileFixture {
 protected:
-    void Use(const std::string& text) {
-        text_ = text;
-        ini_ = IniText{text_.data(), text_.size()};
-        SetupFile = IniProfileReader(&ini_);
-    }
-    void TearDown() override {
-        SetupFile = ProfileReader{};
-        LanguageNumber = 1;
-        TextCopy(InstallSection, "install");
-    }
     std::string Read(const char* section, const char* key, const char* def = "", uint32_t size = 260) {
         char buffer[600];
         uint32_t n = ReadSetupText(section, key, def, buffer, size);
@@ -34,8 +24,6 @@ protected:
         ReadInstallEntry(section, key, "", buffer, PathMaxChars);
         return buffer;
     }
-    std::string text_;
-    IniText ini_{};
 };
 
 TEST_F(SetupFileTest, NamesMatchWithoutCaseAndBlanksAndQuotesAreDropped) {
