@@ -64,3 +64,9 @@ endif()
 add_test(NAME e2e.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
   --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
 set_tests_properties(e2e.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
+
+# Fault sweeps: the launcher on damaged packages and cancelled at many
+# moments. A prefix, display and wine server of their own, shared by all runs.
+add_test(NAME sweep.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/sweeps.py
+  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-sweep)
+set_tests_properties(sweep.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "sweep" TIMEOUT 1200)

@@ -68,7 +68,7 @@ class Sweep:
         self.counts = {}
         self.failures = []
         self.runs = 0
-        self.began = time.monotonic()
+        self.began = self.last = time.monotonic()
 
     def run_dir(self, n):
         return self.suite.dir(self.name, f"run{n:02d}")
@@ -79,6 +79,9 @@ class Sweep:
             self.failures.append(f"{self.name} run {n} ({label}): {error}")
             kind = "FAILED"
         self.counts[kind] = self.counts.get(kind, 0) + 1
+        now = time.monotonic()
+        print(f"  {self.name} {n:3d} {label:34s} {kind:14s} {now - self.last:4.1f}s", flush=True)
+        self.last = now
 
     def summary(self):
         kinds = ", ".join(f"{k} {v}" for k, v in sorted(self.counts.items()))
@@ -201,9 +204,11 @@ def cancel_package(s):
 
 
 # (entry, fraction of it unpacked) at which to cancel; None: as soon as the
-# dialog shows. A fraction of 1 is the gap between two entries.
+# dialog shows. A fraction of 1 is the gap between two entries. The last
+# entry is left well before its end: a cancel after its last input block is
+# not acted on, and a loaded machine may take a while to hold the launcher.
 MOMENTS = [(None, 0), (0, 0.0), (0, 0.25), (0, 0.6), (0, 1.0), (1, 0.1), (1, 0.45), (1, 0.8),
-           (2, 0.05), (2, 0.33), (2, 0.66), (2, 1.0), (3, 0.15), (3, 0.4), (3, 0.6), (3, 0.8)]
+           (2, 0.05), (2, 0.33), (2, 0.66), (2, 1.0), (3, 0.1), (3, 0.25), (3, 0.4), (3, 0.55)]
 HOW = [("button", ["click|2"]), ("Esc", ["key|27|2"]), ("close command", ["sysclose"]), ("WM_CLOSE", ["close"])]
 
 
