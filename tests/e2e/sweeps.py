@@ -237,6 +237,7 @@ def cancel_sweep(s, runs):
             check(len(boxes) == 1, f"{len(boxes)} message boxes: {seen.lines}")
             check(boxes[0]["controls"][0xFFFF] == CANCELLED, f"message {boxes[0]['controls'][0xFFFF]!r}")
             check(boxes[0]["title"] == win(package).encode(), f"caption {boxes[0]['title']!r}")
+            check(boxes[0]["owner"] == DIALOG_TITLE, f"owner {boxes[0]['owner']!r}")
             check(seen.exit_code == 0, f"exit code {seen.exit_code}")
             check(read_log(log) == [], "the installer was started")
             check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
