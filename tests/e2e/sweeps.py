@@ -28,6 +28,7 @@ from run_e2e import (CANCELLED, DEFECTIVE, DIALOG_TITLE, WRITE_ERROR, Failure, S
 FAULT_RUNS = 64
 CANCEL_RUNS = 16
 HANG_MS = 30000
+WINESERVER = "/usr/lib/wine/wineserver"
 
 
 def fnv1a64(data):
@@ -272,6 +273,10 @@ def main():
     failures = []
     try:
         suite.start_wine()
+        # One wine server for all runs: it would otherwise end in any pause
+        # longer than its linger time and start again with the next run.
+        subprocess.run([WINESERVER, "-w"], env=suite.env, check=True)
+        subprocess.run([WINESERVER, "-p"], env=suite.env, check=True)
         for name in chosen:
             sweep = SWEEPS[name](suite, runs)
             print(sweep.summary(), flush=True)
