@@ -16,6 +16,7 @@ sweeps.py --win64 BUILD_DIR --cepack PATH [--prefix WINEPREFIX]
 """
 import argparse
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -94,13 +95,15 @@ class Sweep:
 def fault_payload(s):
     """A few entries: the stand-in installer (deflated, over 200 KB), text
     (deflated), random bytes (stored, deflate does not pay), an empty file.
-    No subdirectory: the launcher's clean-up leaves those behind by design."""
+    No subdirectory: the launcher's clean-up leaves those behind by design.
+    The same bytes every time, so that a failing run can be repeated."""
+    rng = random.Random(6)
     root = s.payload("fault", {
         "setup.exe": "testinst",
         "readme.txt": b"".join(b"Line %d of the read-me file.\r\n" % i for i in range(400)),
-        "app.cab": bytes((i * 7919 + (i >> 5) * 104729) & 0xFF for i in range(1024)) + os.urandom(40000),
+        "app.cab": rng.randbytes(41000),
         "empty.ini": b"",
-        "table.dat": os.urandom(3000) + bytes(3000),
+        "table.dat": rng.randbytes(3000) + bytes(3000),
     })
     package = os.path.join(s.work, "fault", "package.exe")
     subprocess.run([s.cepack, "build", "-o", package, "--stub", s.zipstub, root], check=True,
@@ -118,7 +121,7 @@ def fault_variants(package, stub_size):
         yield f"cut at {length}", data[:length]
     for i in range(FAULT_RUNS):
         offset = stub_size + i * (archive - 1) // (FAULT_RUNS - 1)
-        mask = 1 << (i % 8) if i % 2 else 0xFF
+        mask = 1 << (i // 2 % 8) if i % 2 else 0xFF  # every bit in turn, or all of them
         changed = bytearray(data)
         changed[offset] ^= mask
         yield f"byte {offset} ^ {mask:#04x}", bytes(changed)
