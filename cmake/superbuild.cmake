@@ -69,3 +69,9 @@ add_test(NAME e2e.installer COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_in
 set_tests_properties(e2e.installer PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
 # Both suites use one prefix and end its server when they finish: one at a time.
 set_tests_properties(e2e.launcher e2e.installer PROPERTIES RESOURCE_LOCK wineprefix-e2e)
+
+# Fault sweeps: the launcher on damaged packages and cancelled at many
+# moments. A prefix, display and wine server of their own, shared by all runs.
+add_test(NAME sweep.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/sweeps.py
+  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-sweep)
+set_tests_properties(sweep.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "sweep" TIMEOUT 1200)

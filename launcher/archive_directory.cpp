@@ -16,6 +16,10 @@ constexpr uint32_t CentralHeaderSize = 46;
 constexpr uint32_t SignatureSize = 4;
 constexpr uint8_t EndSignature[SignatureSize] = {0x50, 0x4B, 0x05, 0x06};
 constexpr uint8_t CentralSignature[SignatureSize] = {0x50, 0x4B, 0x01, 0x02};
+// The Zip64 end record sits between the directory and the end record.
+constexpr uint8_t Zip64EndSignature[SignatureSize] = {0x50, 0x4B, 0x06, 0x06};
+// An entry count too large for the end record; the Zip64 record holds it.
+constexpr uint16_t CountInZip64Record = 0xFFFF;
 constexpr uint8_t HostMsDos = 0;
 // The file layer positions with signed 32-bit distances.
 constexpr uint64_t MaxFilePosition = 0x7FFFFFFF;
@@ -35,7 +39,9 @@ enum : uint32_t {
     ExternalAttributesAt = 38,
     LocalHeaderOffsetAt = 42,
 };
-constexpr uint32_t DirectoryOffsetAt = 16;  // in the end record
+// In the end record.
+constexpr uint32_t EntryCountAt = 10;
+constexpr uint32_t DirectoryOffsetAt = 16;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
@@ -89,6 +95,7 @@ bool ReadExactly(FileHandle file, uint8_t* buffer, uint32_t count) {
 struct EndRecord {
     uint32_t Position;         // of the signature, within the searched range
     uint32_t DirectoryOffset;  // as stored
+    uint16_t EntryCount;       // total entries, as stored
 };
 
 // Searches the range backwards in windows that overlap by the end record's
@@ -107,6 +114,7 @@ int32_t FindEndRecord(FileHandle file, uint32_t baseOffset, uint32_t rangeSize, 
             if (HasSignature(window.Get() + i, EndSignature)) {
                 found->Position = start + i;
                 found->DirectoryOffset = Le32(window.Get() + i + DirectoryOffsetAt);
+                found->EntryCount = Le16(window.Get() + i + EntryCountAt);
                 return ArchiveOpen;
             }
         }
@@ -144,23 +152,17 @@ bool RefillChunk(ArchiveDirectory* directory) {
     return true;
 }
 
-// Name bytes as stored, cut to what a path buffer holds; an embedded NUL
-// ends the name as it would any C string. "/" becomes "\", and the OEM code
-// page becomes the ANSI one.
-void CopyEntryName(const uint8_t* bytes, uint32_t length, char* name) {
-    uint32_t limit = length < static_cast<uint32_t>(PathMaxChars) ? length : PathMaxChars;
-    uint32_t i = 0;
-    for (; i < limit && bytes[i] != 0; ++i) name[i] = bytes[i] == '/' ? '\\' : static_cast<char>(bytes[i]);
-    name[i] = 0;
-    OemToAnsiInPlace(name, PathBufferSize);
-}
-
 int32_t ReadDirectoryEntry(ArchiveDirectory* directory) {
     if (directory->ChunkFile != InvalidFileHandle && !EntryFits(directory) && !RefillChunk(directory)) {
         return ArchiveNoEntry;
     }
     const uint8_t* header = directory->Buffer + directory->Position;
-    if (RemainingBytes(directory) >= SignatureSize && HasSignature(header, EndSignature)) return ArchiveNoEntry;
+    if (RemainingBytes(directory) >= SignatureSize &&
+        (HasSignature(header, EndSignature) || HasSignature(header, Zip64EndSignature))) {
+        uint16_t count = directory->EndEntryCount;
+        directory->EndReached = count == CountInZip64Record || count == (directory->EntriesRead & 0xFFFF);
+        return ArchiveNoEntry;
+    }
     if (!EntryFits(directory) || !HasSignature(header, CentralSignature)) return ArchiveNoEntry;
 
     directory->Flags = Le16(header + FlagsAt);
@@ -177,6 +179,7 @@ int32_t ReadDirectoryEntry(ArchiveDirectory* directory) {
     CopyEntryName(header + CentralHeaderSize, nameLength, directory->Name);
     directory->Position = static_cast<uint16_t>(directory->Position + CentralHeaderSize + nameLength +
                                                 Le16(header + ExtraLengthAt) + Le16(header + CommentLengthAt));
+    ++directory->EntriesRead;
     return ArchiveOpen;
 }
 
@@ -206,6 +209,17 @@ int32_t LoadDirectory(OpenFile& file, ArchiveDirectory* directory, uint32_t base
 
 }  // namespace
 
+// Name bytes as stored, cut to what a path buffer holds; an embedded NUL
+// ends the name as it would any C string. "/" becomes "\", and the OEM code
+// page becomes the ANSI one.
+void CopyEntryName(const uint8_t* bytes, uint32_t length, char* name) {
+    uint32_t limit = length < static_cast<uint32_t>(PathMaxChars) ? length : PathMaxChars;
+    uint32_t i = 0;
+    for (; i < limit && bytes[i] != 0; ++i) name[i] = bytes[i] == '/' ? '\\' : static_cast<char>(bytes[i]);
+    name[i] = 0;
+    OemToAnsiInPlace(name, PathBufferSize);
+}
+
 int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* directory, uint32_t baseOffset,
                              int32_t archiveSize) {
     std::memset(directory, 0, sizeof *directory);
@@ -227,6 +241,7 @@ int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* director
     int32_t result = FindEndRecord(file.Get(), baseOffset, rangeSize, &end);
     if (result != ArchiveOpen) return result;
     if (end.Position < CentralHeaderSize) return ArchiveTooShort;
+    directory->EndEntryCount = end.EntryCount;
     result = LoadDirectory(file, directory, baseOffset, end);
     if (result != ArchiveOpen) return result;
 

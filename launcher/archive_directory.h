@@ -32,6 +32,12 @@ struct ArchiveDirectory {
     uint16_t Flags;
     FileHandle ChunkFile;        // kept open only while walking in chunks
     uint32_t ChunkRemaining;     // directory bytes not yet read into Buffer (chunks)
+    // The walk met the end record after as many entries as that counts. A
+    // walk that stops at a damaged header, or starts at a later one, ends
+    // with the same result 1 but has lost entries.
+    bool EndReached;
+    uint16_t EndEntryCount;      // as the end record stores it
+    uint32_t EntriesRead;
 };
 
 // Results 0 (first entry ready), 1 (no entry; closed), -1, -2. archiveSize 0
@@ -42,3 +48,6 @@ int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* director
 int32_t NextArchiveEntry(ArchiveDirectory* directory);
 // Harmless on a closed record.
 void CloseArchiveDirectory(ArchiveDirectory* directory);
+// An entry name as the walk keeps it: cut to PathMaxChars or at a NUL, "/"
+// turned into "\", OEM into ANSI. name holds PathBufferSize bytes.
+void CopyEntryName(const uint8_t* bytes, uint32_t length, char* name);

@@ -26,6 +26,9 @@ int32_t SumUncompressedSizes(const char* archiveName, uint32_t baseOffset, int32
         } while (NextArchiveEntry(&directory) == ArchiveOpen);
     }
     CloseArchiveDirectory(&directory);
+    // A walk that stopped at a damaged header would unpack only part of the
+    // archive and call that success.
+    if (!directory.EndReached) return -1;
     return sum == 0 ? -1 : ClampTotal(sum);
 }
 
@@ -33,7 +36,7 @@ int32_t ExtractAllEntries(const char* archiveName, const char* destinationDir, u
                           int32_t archiveSize) {
     ArchiveDirectory directory;
     int32_t result = OpenArchiveDirectory(archiveName, &directory, baseOffset, archiveSize);
-    if (result == ArchiveNoEntry) return WalkOk;
+    if (result == ArchiveNoEntry) return directory.EndReached ? WalkOk : WalkDefective;
     if (result != ArchiveOpen) return WalkUnreadable;
 
     int64_t done = 0;
@@ -48,6 +51,15 @@ int32_t ExtractAllEntries(const char* archiveName, const char* destinationDir, u
             CloseArchiveDirectory(&directory);
             return WalkDefective;
         }
+        // A directory holds no data: one with data is a file whose
+        // attribute byte is damaged. A name that differs from the local
+        // header's is damaged in one of the two.
+        bool dataInDirectory = (attributes & AttrDirectory) && (directory.CompressedSize | directory.UncompressedSize);
+        if (dataInDirectory ||
+            !LocalHeaderNameIs(archiveName, directory.LocalHeaderOffset + baseOffset, directory.Name)) {
+            CloseArchiveDirectory(&directory);
+            return WalkDefective;
+        }
         int32_t entry = ExtractEntry(archiveName, path, attributes, directory.LocalHeaderOffset + baseOffset,
                                      ProgressDialog, ProgressCommandId);
         if (entry != ExtractOk) {
@@ -56,6 +68,6 @@ int32_t ExtractAllEntries(const char* archiveName, const char* destinationDir, u
             if (entry == ExtractCancelled) return WalkCancelled;
             return WalkDefective;
         }
-        if (NextArchiveEntry(&directory) != ArchiveOpen) return WalkOk;
+        if (NextArchiveEntry(&directory) != ArchiveOpen) return directory.EndReached ? WalkOk : WalkDefective;
     }
 }

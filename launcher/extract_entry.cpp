@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/archive_directory.h"
 #include "launcher/extract_state.h"
 #include "launcher/inflate.h"
 #include "support/file_layer.h"
@@ -138,6 +139,26 @@ void SendPercent(int16_t percent) {
 }  // namespace
 
 void RequestCancel() { TheExtractState.CancelRequested = true; }
+
+bool LocalHeaderNameIs(const char* archiveName, uint32_t localHeaderOffset, const char* name) {
+    ExtractState& s = TheExtractState;
+    s.ArchiveFile = InvalidFileHandle;
+    if (!OpenArchive(archiveName)) return false;
+    LocalHeader header;
+    uint8_t stored[PathBufferSize];
+    uint16_t length = 0, done = 0;
+    bool read = ReadLocalHeader(localHeaderOffset, &header);
+    if (read) {
+        // Names longer than a path buffer are cut alike on both sides.
+        length = header.NameLength < PathMaxChars ? header.NameLength : static_cast<uint16_t>(PathMaxChars);
+        read = ReadArchive(stored, length, &done) && done == length;
+    }
+    CloseArchive();
+    if (!read) return false;
+    char local[PathBufferSize];
+    CopyEntryName(stored, length, local);
+    return std::strcmp(local, name) == 0;
+}
 
 void ReportProgress() {
     ExtractState& s = TheExtractState;

@@ -21,6 +21,11 @@ enum : int32_t {
 
 int32_t ExtractEntry(const char* archiveName, const char* destPath, uint16_t attributes,
                      uint32_t localHeaderOffset, WindowHandle progressWindow, int16_t progressId);
+// The local header at localHeaderOffset carries the name the central
+// directory gives (compared as the walk keeps names). ZIP protects names by
+// nothing but this copy: a damaged name would otherwise unpack as a
+// different file.
+bool LocalHeaderNameIs(const char* archiveName, uint32_t localHeaderOffset, const char* name);
 // Copies a stored entry's data to the output (0, 2, 3 or 5).
 int32_t CopyStoredEntry();
 

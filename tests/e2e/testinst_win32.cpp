@@ -8,9 +8,13 @@
 //   handover:MS     starts a helper that keeps this program's file open for
 //                   MS milliseconds, then ends at once (as an installer that
 //                   hands over to another process does)
+//   hashes          records every file and directory below its directory,
+//                   a file as "file=NAME|SIZE|FNV-1a 64 in hex", a directory
+//                   as "dir=NAME", so the runner can compare what was unpacked
 // The helper is this program again, started as "testinst --hold MS FILE PARENT".
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +26,15 @@ std::string Env(const char* name) {
     char value[1024];
     DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
     return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+void Append(const std::string& log, const std::string& text) {
+    HANDLE h = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD done = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    CloseHandle(h);
 }
 
 void Record(const std::string& log, const char* role) {
@@ -38,12 +51,7 @@ void Record(const std::string& log, const char* role) {
     text += "\r\nexe=";
     text += self;
     text += "\r\npid=" + std::to_string(GetCurrentProcessId()) + "\r\n";
-    HANDLE h = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    DWORD done = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
-    CloseHandle(h);
+    Append(log, text);
 }
 
 std::string HeldEventName(DWORD parent) { return "ce_testinst_held_" + std::to_string(parent); }
@@ -98,16 +106,64 @@ void MarkFilesReadOnly() {
     FindClose(search);
 }
 
+uint64_t Fnv1a(HANDLE file, uint64_t* size) {
+    uint64_t hash = 0xCBF29CE484222325ull;
+    *size = 0;
+    static unsigned char block[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) {
+        for (DWORD i = 0; i < got; ++i) hash = (hash ^ block[i]) * 0x100000001B3ull;
+        *size += got;
+    }
+    return hash;
+}
+
+// dir is "" or a relative directory ending in a backslash.
+void ListTree(const std::string& dir, std::string* out) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = dir + found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+            *out += "dir=" + name + "\r\n";
+            ListTree(name + "\\", out);
+            continue;
+        }
+        HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        uint64_t size = 0, hash = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            hash = Fnv1a(file, &size);
+            CloseHandle(file);
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, "|%llu|%016llx\r\n", static_cast<unsigned long long>(size),
+                      static_cast<unsigned long long>(hash));
+        *out += "file=" + name + line;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void RecordTree(const std::string& log) {
+    std::string text;
+    ListTree("", &text);
+    Append(log, text);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (__argc >= 5 && std::strcmp(__argv[1], "--hold") == 0) {
         return Hold(std::strtoul(__argv[2], nullptr, 10), __argv[3], std::strtoul(__argv[4], nullptr, 10));
     }
-    Record(Env("CE_TESTINST_LOG"), "installer");
+    std::string log = Env("CE_TESTINST_LOG");
+    Record(log, "installer");
     std::string mode = Env("CE_TESTINST_MODE");
     if (mode.rfind("wait:", 0) == 0) Sleep(std::strtoul(mode.c_str() + 5, nullptr, 10));
     if (mode == "readonly") MarkFilesReadOnly();
+    if (mode == "hashes" && !log.empty()) RecordTree(log);
     if (mode.rfind("handover:", 0) == 0) return HandOver(std::strtoul(mode.c_str() + 9, nullptr, 10));
     return 0;
 }

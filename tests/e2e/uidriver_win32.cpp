@@ -19,12 +19,18 @@
 //   clipboard                       reports the clipboard's text
 //   key|VK[|ID]                     WM_KEYDOWN to the window or one control
 //   sysclose                        the close command (WM_SYSCOMMAND SC_CLOSE)
+//   close                           WM_CLOSE to the window
 //   suspend  resume                 the target's threads
 //   quit|CODE                       WM_QUIT(CODE) to the target's threads
 //   wait|MS                         waits for the target's end, reports its code
+//   settle|MS                       waits for the target's end, reporting and
+//                                   dismissing (button 1) each message box it
+//                                   shows on the way, then reports its code
+//   grows|FILE|BYTES|MS             waits until FILE holds at least BYTES bytes
 //   sleep|MS  signal|FILE  await|FILE|MS
 // "The target" includes the processes it started (the launcher's installer).
-// A step that times out prints "timeout ..." and ends the run with code 3.
+// A step that times out prints "timeout ..." and ends the run with code 3,
+// after ending the target so that a hung program does not outlive the run.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -79,6 +85,7 @@ void Say(const std::string& line) {
 
 [[noreturn]] void TimedOut(const std::string& what) {
     Say("timeout " + what);
+    if (Target.hProcess) TerminateProcess(Target.hProcess, 1);
     std::exit(3);
 }
 
@@ -196,6 +203,15 @@ void Report(HWND window) {
     EnumChildWindows(window, ReportControl, 0);
 }
 
+// A target that ends before what a step waits for has come.
+bool TargetEnded(DWORD wait, const char* awaited) {
+    if (WaitForSingleObject(Target.hProcess, wait) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    GetExitCodeProcess(Target.hProcess, &code);
+    Say(std::string("ended before ") + awaited + ", code=" + std::to_string(code));
+    return true;
+}
+
 void WaitForWindow(const std::string& title, bool messageBox, DWORD timeout, bool dialog = false) {
     DWORD start = GetTickCount();
     for (;;) {
@@ -207,12 +223,7 @@ void WaitForWindow(const std::string& title, bool messageBox, DWORD timeout, boo
             return;
         }
         if (GetTickCount() - start > timeout) TimedOut(messageBox ? "msgbox" : "window " + Escaped(title));
-        if (WaitForSingleObject(Target.hProcess, 10) == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            GetExitCodeProcess(Target.hProcess, &code);
-            Say("ended before the window appeared, code=" + std::to_string(code));
-            std::exit(4);
-        }
+        if (TargetEnded(10, "the window appeared")) std::exit(4);
     }
 }
 
@@ -273,6 +284,35 @@ void WaitForEnd(DWORD timeout) {
     DWORD code = 0;
     GetExitCodeProcess(Target.hProcess, &code);
     Say("exit code=" + std::to_string(code));
+}
+
+void Settle(DWORD timeout) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        Search search = {"", true, false, TargetFamily(), nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found && search.found != Current) {
+            Current = search.found;
+            Report(Current);
+            PostMessageA(GetDlgItem(Current, IDOK), BM_CLICK, 0, 0);
+        }
+        if (WaitForSingleObject(Target.hProcess, 10) == WAIT_OBJECT_0) break;
+        if (GetTickCount() - start > timeout) TimedOut("settle");
+    }
+    WaitForEnd(0);
+}
+
+void AwaitSize(const std::string& path, ULONGLONG size, DWORD timeout) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+            (ULONGLONG{data.nFileSizeHigh} << 32 | data.nFileSizeLow) >= size) {
+            return;
+        }
+        if (GetTickCount() - start > timeout) TimedOut("grows " + Escaped(path));
+        if (TargetEnded(1, "the file grew")) std::exit(4);
+    }
 }
 
 void AwaitFile(const std::string& path, DWORD timeout) {
@@ -349,6 +389,8 @@ void Run(const std::vector<std::string>& f) {
         PostMessageA(ControlOrCurrent(f, 2), WM_KEYDOWN, Number(f, 1, VK_ESCAPE), 1);
     } else if (verb == "sysclose") {
         PostMessageA(Current, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (verb == "close") {
+        PostMessageA(Current, WM_CLOSE, 0, 0);
     } else if (verb == "suspend" || verb == "resume") {
         SuspendOrResume(verb == "suspend");
     } else if (verb == "quit") {
@@ -357,6 +399,10 @@ void Run(const std::vector<std::string>& f) {
         Say("quit posted threads=" + std::to_string(n));
     } else if (verb == "wait") {
         WaitForEnd(Number(f, 1, 30000));
+    } else if (verb == "settle") {
+        Settle(Number(f, 1, 30000));
+    } else if (verb == "grows") {
+        AwaitSize(f.at(1), std::strtoull(f.at(2).c_str(), nullptr, 10), Number(f, 3, 30000));
     } else if (verb == "sleep") {
         Sleep(Number(f, 1, 0));
     } else if (verb == "signal") {

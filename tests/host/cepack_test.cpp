@@ -239,15 +239,21 @@ TEST_F(CepackTest, VerifyNamesEntriesTheLauncherWouldRefuse) {
 }
 
 TEST_F(CepackTest, VerifyNoticesAWalkThatEndsEarly) {
-    // The launcher ends its walk quietly at a broken header; verify compares
-    // with the end record's count.
+    // A walk that breaks off at a damaged header, or starts at a later header
+    // than the first, is refused as the launcher refuses it.
     std::string p = Out("p.zip"), text;
     ASSERT_EQ(Build(p, source_.Path()), 0);
-    std::string bytes = ReadBytes(p);
+    std::string good = ReadBytes(p), bytes = good;
     bytes[FindSignature(bytes, 1, 2, 2) + 2] = 9;
     WriteBytes(p, bytes);
     EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
-    EXPECT_NE(text.find("ended after 2 entries; the end record counts 5"), std::string::npos) << text;
+    EXPECT_NE(text.find("breaks off at a damaged header"), std::string::npos) << text;
+    bytes = good;
+    size_t end = FindSignature(bytes, 5, 6), second = FindSignature(bytes, 1, 2, 1);
+    PutLe32(&bytes, end + 16, static_cast<uint32_t>(second));
+    WriteBytes(p, bytes);
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
+    EXPECT_NE(text.find("disagrees with the end record's entry count"), std::string::npos) << text;
 }
 
 TEST_F(CepackTest, ExtractReportsAWriteError) {

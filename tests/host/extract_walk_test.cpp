@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -243,6 +245,124 @@ TEST_F(ExtractWalkTest, ReadOnlyEntriesAreUnpackedWritable) {
     struct stat st {};
     ASSERT_EQ(stat(NativePath(dest + "ro.txt").c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IWUSR);
+}
+
+// ZIP guards names by nothing but their second copy in the local header, and
+// the directory's extent by the end record's count: a damage to either must
+// not unpack as a different set of files.
+TEST_F(DamagedEntryTest, ADirectoryThatBreaksOffOrStartsLateIsDefective) {
+    std::string a = MakeArchive("ZIP_STORED");
+    std::string good = ReadBytes(a);
+    size_t first = FindSignature(good, 1, 2, 0), second = FindSignature(good, 1, 2, 1);
+    size_t end = FindSignature(good, 5, 6);
+    auto expectDefective = [&](const std::string& bytes, const char* what) {
+        SCOPED_TRACE(what);
+        WriteBytes(a, bytes);
+        EXPECT_EQ(SumUncompressedSizes(a.c_str(), 0, 0), -1);
+        EXPECT_EQ(Walk(a, Destination("dest")), WalkDefective);
+    };
+    std::string bytes = good;
+    bytes[second + 2] = 9;
+    expectDefective(bytes, "second header's signature");
+    bytes = good;
+    PutLe16(&bytes, first + 28, 10);  // "first.txt" is 9 long
+    expectDefective(bytes, "first name one byte longer");
+    bytes = good;
+    PutLe32(&bytes, end + 16, static_cast<uint32_t>(second));
+    expectDefective(bytes, "directory said to start at the second header");
+    bytes = good;
+    PutLe16(&bytes, end + 10, 4);
+    expectDefective(bytes, "end record counts one entry more");
+}
+
+TEST_F(DamagedEntryTest, ANameUnlikeItsLocalCopyIsDefective) {
+    std::string a = MakeArchive("ZIP_DEFLATED");
+    std::string good = ReadBytes(a);
+    for (size_t at : {FindSignature(good, 1, 2, 1) + 46 + 3, SecondLocalHeader(good) + 30 + 3}) {
+        std::string bytes = good;
+        bytes[at] = 'X';  // "secXnd.bin" in one of the two
+        WriteBytes(a, bytes);
+        ExpectStopsAtSecond(a, WalkDefective);
+    }
+}
+
+TEST_F(DamagedEntryTest, AFileWithTheDirectoryBitIsDefective) {
+    std::string a = Out("attr.zip");
+    PythonZip(a, "for name in ('first.txt', 'second.bin', 'third.txt'):\n"
+                 "    i = ZipInfo(name); i.create_system = 0; i.external_attr = 0x20\n"
+                 "    z.writestr(i, name * 50)");
+    std::string bytes = ReadBytes(a);
+    bytes[FindSignature(bytes, 1, 2, 1) + 38] |= 0x10;
+    WriteBytes(a, bytes);
+    ExpectStopsAtSecond(a, WalkDefective);
+    EXPECT_FALSE(testutil::PathExists(Out("dest\\second.bin")));
+}
+
+TEST_F(ExtractWalkTest, AZip64EndRecordEndsTheWalkLikeTheEndRecord) {
+    std::string a = Out("z64.zip");
+    // zipfile adds the Zip64 end record and locator between the directory and
+    // the end record once the entry count passes this limit.
+    PythonZip(a, "zipfile.ZIP_FILECOUNT_LIMIT = 1\nz.writestr('a.txt', 'a')\nz.writestr('b.txt', 'b')");
+    ASSERT_NE(FindSignature(ReadBytes(a), 6, 6), std::string::npos);
+    EXPECT_EQ(SumUncompressedSizes(a.c_str(), 0, 0), 2);
+    EXPECT_EQ(Walk(a, Destination("dest")), WalkOk);
+    EXPECT_EQ(testutil::ListFilesRecursive(Out("dest")), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+// Every byte of every header and of the end record damaged in turn, as the
+// launcher meets it (sizing, then the walk): either refused, or exactly the
+// packed files and nothing else.
+TEST_F(ExtractWalkTest, NoDamagedHeaderByteUnpacksOtherFiles) {
+    std::string a = Out("h.zip");
+    PythonZip(a, "import zlib\n"
+                 "for name, data, method in (('first.txt', b'first entry ' * 30, zipfile.ZIP_STORED),\n"
+                 "        ('second.bin', bytes(range(256)) * 40, zipfile.ZIP_DEFLATED),\n"
+                 "        ('third.txt', b'third entry ' * 30, zipfile.ZIP_DEFLATED)):\n"
+                 "    i = ZipInfo(name); i.create_system = 0; i.external_attr = 0x20; i.compress_type = method\n"
+                 "    z.writestr(i, data)");
+    std::string good = ReadBytes(a);
+    std::string original = Destination("original");
+    ASSERT_EQ(Walk(a, original), WalkOk);
+    auto everything = [](const std::string& coreDir) {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(NativePath(coreDir))) {
+            out.push_back(e.path().lexically_relative(NativePath(coreDir)).generic_string() +
+                          (e.is_directory() ? "/" : ""));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    std::vector<std::pair<size_t, size_t>> headers;  // [from, to)
+    for (int n = 0; n < 3; ++n) {
+        size_t local = FindSignature(good, 3, 4, n), central = FindSignature(good, 1, 2, n);
+        headers.push_back({local, local + 30 + static_cast<unsigned char>(good[local + 26])});
+        headers.push_back({central, central + 46 + static_cast<unsigned char>(good[central + 28])});
+    }
+    headers.push_back({FindSignature(good, 5, 6), good.size()});
+    int refused = 0, unpacked = 0;
+    for (auto [from, to] : headers) {
+        for (size_t at = from; at < to; ++at) {
+            for (int mask : {0xFF, 1 << (at % 8)}) {
+                std::string bytes = good;
+                bytes[at] = static_cast<char>(bytes[at] ^ mask);
+                WriteBytes(a, bytes);
+                std::string dest = Out("dest") + "\\";
+                std::filesystem::remove_all(NativePath(dest));
+                std::filesystem::create_directory(NativePath(dest));
+                if (SumUncompressedSizes(a.c_str(), 0, 0) == -1 || Walk(a, dest) != WalkOk) {
+                    ++refused;
+                    continue;
+                }
+                ++unpacked;
+                SCOPED_TRACE("byte " + std::to_string(at) + " ^ " + std::to_string(mask));
+                ASSERT_EQ(everything(Out("dest")), everything(Out("original")));
+                ASSERT_TRUE(SameTree(Out("dest"), Out("original")));
+            }
+        }
+    }
+    // Fields nobody reads (versions, comment length, disk numbers) unpack.
+    EXPECT_GT(unpacked, 50);
+    EXPECT_GT(refused, 200);
 }
 
 }  // namespace

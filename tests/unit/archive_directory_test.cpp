@@ -20,8 +20,9 @@ std::string CentralHeader(const std::string& name, uint8_t host, uint8_t attribu
            Le16(0) + Le16(0) + Le16(0) + Le16(0) + Le32(attributes) + Le32(0) + name;
 }
 
-std::string EndRecord(uint32_t directoryOffset) {
-    return Le32(0x06054B50) + std::string(12, '\0') + Le32(directoryOffset) + Le16(0);
+std::string EndRecord(uint32_t directoryOffset, uint16_t entries = 0) {
+    return Le32(0x06054B50) + std::string(4, '\0') + Le16(entries) + Le16(entries) + Le32(0) + Le32(directoryOffset) +
+           Le16(0);
 }
 
 class ArchiveDirectoryUnit : public ::testing::Test {
@@ -69,6 +70,35 @@ TEST_F(ArchiveDirectoryUnit, OpenResults) {
     EXPECT_EQ(d_.Buffer, nullptr);
     // A directory that would start behind its own end record.
     EXPECT_EQ(Open(std::string(100, 'S') + EndRecord(200)), ArchiveUnreadable);
+}
+
+TEST_F(ArchiveDirectoryUnit, AWalkEndsCleanlyOnlyOnTheEndRecordAfterItsCount) {
+    std::string two = CentralHeader("a.txt", 0, 0, 10) + CentralHeader("b.txt", 0, 0, 10);
+    std::string broken = two;
+    broken[46 + 5 + 2] = 'X';  // the second header's signature
+    std::string zip64 = Le32(0x06064B50) + std::string(52, '\0') + Le32(0x07064B50) + std::string(16, '\0');
+    std::string many;
+    for (int i = 0; i < 1500; ++i) {
+        many += CentralHeader("entry" + std::to_string(10000 + i) + std::string(30, 'n'), 0, 0, 1);
+    }
+    struct Case {
+        std::string bytes;
+        bool clean;
+        const char* what;
+    };
+    for (const Case& c : {Case{two + EndRecord(0, 2), true, "intact"},
+                          Case{two + EndRecord(0, 3), false, "the end record counts one more"},
+                          Case{broken + EndRecord(0, 2), false, "the second header is damaged"},
+                          Case{two + EndRecord(51, 2), false, "said to start at the second header"},
+                          Case{two + EndRecord(0, 0xFFFF), true, "count kept in a Zip64 record"},
+                          Case{two + zip64 + EndRecord(0, 2), true, "Zip64 end record and locator"},
+                          Case{many + EndRecord(0, 1500), true, "read in chunks"}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Open(c.bytes), ArchiveOpen);
+        while (NextArchiveEntry(&d_) == ArchiveOpen) {
+        }
+        EXPECT_EQ(d_.EndReached, c.clean);
+    }
 }
 
 TEST(EntryNames, OnlyNamesBelowTheDestinationPass) {

@@ -78,8 +78,15 @@ int OpenPackage(const std::string& package, std::string* corePath, const Streams
 
     ArchiveDirectory directory;
     int32_t result = OpenArchiveDirectory(core->c_str(), &directory, 0, 0);
+    if (result == ArchiveOpen) {
+        while (NextArchiveEntry(&directory) == ArchiveOpen) {
+        }
+    }
     CloseArchiveDirectory(&directory);
     const char* why = "all its entries are empty, which the launcher takes for a broken download";
+    if (result == ArchiveOpen && !directory.EndReached) {
+        why = "its central directory breaks off at a damaged header or disagrees with the end record's entry count";
+    }
     if (result == ArchiveUnreadable && !EndRecordEntryCount(package)) {
         s.err << "cepack: " << package << ": not a package (no ZIP end record found)\n";
         return ExitNotPackage;
