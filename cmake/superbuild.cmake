@@ -49,3 +49,25 @@ set_tests_properties(wine.unit wine.win wine.unit.dbcs PROPERTIES FIXTURES_REQUI
 add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)
 add_test(NAME win64.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN64_DIR}/executables.txt pe32+)
 set_tests_properties(win32.pe win64.pe PROPERTIES LABELS "pe")
+
+# ---- fuzz: the core under libFuzzer (clang; tests/fuzz) --------------------------
+# A build of its own with clang: only the core libraries and the fuzz targets.
+# Each fuzzer replays its kept regression inputs and runs 30 seconds.
+ExternalProject_Add(build_fuzz
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+  CMAKE_ARGS ${CE_SUB_COMMON} -DCE_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+             -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  STEP_TARGETS build)
+set(CE_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz)
+set(CE_FUZZ_RUN ${CMAKE_SOURCE_DIR}/tests/fuzz/run.sh -b ${CE_FUZZ_DIR})
+ce_glob(ce_fuzzer_sources ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzzer.cpp)
+foreach(source ${ce_fuzzer_sources})
+  get_filename_component(stem ${source} NAME_WE)
+  string(REGEX REPLACE "_fuzzer$" "" name ${stem})
+  add_test(NAME fuzz.${name}.replay COMMAND ${CE_FUZZ_RUN} --replay ${name})
+  add_test(NAME fuzz.${name} COMMAND ${CE_FUZZ_RUN} ${name} 30)
+  set_tests_properties(fuzz.${name}.replay fuzz.${name} PROPERTIES LABELS "fuzz")
+endforeach()
