@@ -42,7 +42,9 @@ uint32_t Collect(void* context, const uint8_t* bytes, uint32_t count) {
     return count;
 }
 
-Outcome Decode(const uint8_t* data, size_t size, bool slowOnly) {
+// limit: the entry's compressed size; the bytes behind it are read along as
+// look-ahead only.
+Outcome Decode(const uint8_t* data, size_t size, bool slowOnly, size_t limit) {
     ExtractState& s = TheExtractState;
     // What a refill past the end re-offers is the buffer's old content: make
     // it a function of the input so that every run repeats exactly.
@@ -54,7 +56,7 @@ Outcome Decode(const uint8_t* data, size_t size, bool slowOnly) {
     MemoryInput input{data, static_cast<uint32_t>(size), 0, 0, 0};
     OutputSink sink{Collect, &run.output, slowOnly};  // the CRC once is enough
     s.SlowPathOnly = slowOnly;
-    run.result = InflateFromMemory(&input, &sink, static_cast<int32_t>(size), nullptr, 0);
+    run.result = InflateFromMemory(&input, &sink, static_cast<int32_t>(limit), nullptr, 0);
     s.SlowPathOnly = false;
     run.crc = ~s.RunningCrc;
     run.reads = input.Reads;
@@ -143,8 +145,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return -1;
-    Outcome fast = Decode(data, size, false);
-    Outcome slow = Decode(data, size, true);
+    Outcome fast = Decode(data, size, false, size);
+    Outcome slow = Decode(data, size, true, size);
     // The fast loop is the plain path's equal in everything it does.
     fuzz::Check(fast.result == slow.result, "fast and plain paths give different results",
                 std::to_string(fast.result) + " vs " + std::to_string(slow.result));
@@ -156,5 +158,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // On failure the window's last part is not flushed, so only success is exact.
     if (fast.result == InflateOk) fuzz::Check(fast.crc == crc, "running CRC differs from the output's");
     CheckAgainstZlib(data, size, fast);
+    // An entry size short of the stream: what still decodes without running
+    // out of input is what decodes with all of it.
+    if (size > 0) {
+        size_t limit = size - 1 - data[size - 1] % std::min<size_t>(size, 64);
+        Outcome cut = Decode(data, size, false, limit);
+        if (cut.result == InflateOk && !cut.exhausted) {
+            fuzz::Check(fast.result == InflateOk && cut.output == fast.output, "a shorter entry size decodes otherwise");
+        }
+    }
     return 0;
 }
