@@ -31,9 +31,14 @@ struct ArchiveDirectory {
     uint16_t Attributes;         // DOS attributes from MS-DOS hosts, else 0
     uint16_t Flags;
     FileHandle ChunkFile;        // kept open only while walking in chunks
+    uint32_t ChunkRemaining;     // directory bytes not yet read into Buffer (chunks)
 };
 
+// Results 0 (first entry ready), 1 (no entry; closed), -1, -2. archiveSize 0
+// or less searches the whole file from baseOffset.
 int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* directory, uint32_t baseOffset,
                              int32_t archiveSize);
+// 0 with the next entry in the record; 1 at the end (the record is closed).
 int32_t NextArchiveEntry(ArchiveDirectory* directory);
+// Harmless on a closed record.
 void CloseArchiveDirectory(ArchiveDirectory* directory);

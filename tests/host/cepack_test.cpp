@@ -1,0 +1,277 @@
+// cepack as package authors use it: its output checked by Python's zipfile
+// and the launcher's walk, its refusals, messages and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "launcher/archive_directory.h"
+#include "launcher/extract_driver.h"
+#include "launcher/extract_entry.h"
+#include "support/platform.h"
+#include "support/text.h"
+#include "tests/common/test_util.h"
+#include "tests/host/zip_fixtures.h"
+#include "tools/cepack/host_paths.h"
+
+using namespace ziptest;
+using testutil::NativePath;
+using testutil::ScratchDir;
+using testutil::ShellQuote;
+
+namespace {
+
+class CepackTest : public ToolArchiveTest {
+protected:
+    // Runs cepack with the arguments (already quoted); stdout and stderr together.
+    int Cepack(const std::string& args, std::string* output = nullptr) {
+        int status = -1;
+        std::string text = testutil::RunOutput(std::string(CEPACK_PATH) + " " + args + " 2>&1", &status);
+        if (output) *output = text;
+        return status;
+    }
+    int Build(const std::string& output, const std::string& source, std::string* text = nullptr,
+              const std::string& extra = "") {
+        return Cepack("build -o " + Q(output) + " " + extra + " " + Q(source), text);
+    }
+    // Builds from a tree of its own and expects a refusal naming the reason.
+    void ExpectRefused(const std::map<std::string, std::string>& files, const std::string& reason) {
+        ScratchDir input("in");
+        MakeTree(input.Path(), files);
+        std::string text, package = Out("refused.exe");
+        EXPECT_EQ(Build(package, input.Path(), &text), 6) << text;
+        EXPECT_NE(text.find(reason), std::string::npos) << text;
+        EXPECT_FALSE(testutil::PathExists(package));
+        EXPECT_EQ(testutil::ListFilesRecursive(work_.Path()), std::vector<std::string>{}) << "no temporary left";
+    }
+};
+
+TEST_F(CepackTest, HelpAndUsage) {
+    std::string text;
+    EXPECT_EQ(Cepack("--help", &text), 0);
+    for (const char* line : {"cepack build", "cepack verify", "cepack list", "cepack extract", "  0  success",
+                             "  3  not a package", "  4  defective", "  6  build refused"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(Cepack("", &text), 1);
+    EXPECT_EQ(Cepack("frobnicate", &text), 1);
+    EXPECT_EQ(Cepack("extract onlyone", &text), 1);
+    EXPECT_EQ(Cepack("build " + Q(source_.Path()), &text), 1) << "no -o";
+}
+
+TEST_F(CepackTest, BuildBehindAStubExtractsLikeZipfileAndTheWalk) {
+    std::string stub = Out("zipstub.exe"), package = Out("Setup.exe");
+    WriteBytes(stub, "MZ" + testutil::RandomBytes(30000, 21));
+    std::string text;
+    ASSERT_EQ(Build(package, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
+    EXPECT_EQ(ReadBytes(package).substr(0, 30002), ReadBytes(stub));
+
+    ScratchDir theirs("theirs"), ours("ours"), cli("cli");
+    ASSERT_TRUE(OracleExtract(package, theirs.Path()));
+    EXPECT_TRUE(SameTree(source_.Path(), theirs.Path()));
+    {
+        testutil::CurrentDirectoryGuard engineMovesIt;
+        ASSERT_EQ(ExtractAllEntries(package.c_str(), (ours.Path() + "\\").c_str(), 0, 0), WalkOk);
+    }
+    EXPECT_TRUE(SameTree(source_.Path(), ours.Path()));
+    ASSERT_EQ(Cepack("extract " + Q(package) + " " + Q(cli.Path()), &text), 0) << text;
+    EXPECT_TRUE(SameTree(source_.Path(), cli.Path()));
+
+    // Sorted, offsets absolute in the whole file, DOS host attributes,
+    // incompressible data stored and text deflated.
+    std::vector<ListedEntry> walked;
+    ASSERT_EQ(WalkDirectory(package, &walked), ArchiveOpen);
+    std::vector<std::string> names;
+    for (const ListedEntry& e : walked) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"data\\nested\\deep\\file.bin", "data\\one.txt", "empty.dat",
+                                               "readme.txt", "setup.exe"}));
+    EXPECT_EQ(walked[0].localHeaderOffset, 30002u);
+    for (const ListedEntry& e : walked) EXPECT_EQ(e.attributes, 0x20) << e.name;
+    EXPECT_EQ(walked[3].method, 8);
+    EXPECT_EQ(walked[4].method, 0) << "random bytes don't shrink";
+    EXPECT_EQ(walked[2].method, 0);
+}
+
+TEST_F(CepackTest, BuildIsReproducible) {
+    std::string a = Out("a.zip"), b = Out("b.zip");
+    ASSERT_EQ(Build(a, source_.Path()), 0);
+    ASSERT_EQ(Build(b, source_.Path()), 0);
+    EXPECT_EQ(ReadBytes(a), ReadBytes(b));
+    // A bare archive reads as a plain ZIP, level-9 deflate included.
+    EXPECT_EQ(Sh("unzip -tqq " + Q(a)), 0);
+    // A package built into its own input is not packed into the next one.
+    std::string inside = source_.Join("self.zip");
+    ASSERT_EQ(Build(inside, source_.Path()), 0);
+    ASSERT_EQ(Build(inside, source_.Path()), 0);
+    EXPECT_EQ(ReadBytes(inside), ReadBytes(a));
+}
+
+TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
+    ExpectRefused({{std::string(120, 'd') + "/" + std::string(80, 'f'), "x"}}, "exceeds 259");
+    ExpectRefused({{std::string(200, 'd') + "/" + std::string(70, 'f'), "x"}}, "at most 259");
+    ExpectRefused({{"\xE6\x97\xA5\xE6\x9C\xAC.txt", "x"}}, "code page");
+    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "only in case");
+    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "same name");
+    ExpectRefused({{"con.txt", "x"}}, "device");
+    ExpectRefused({{"a:b", "x"}}, "does not allow");
+    ExpectRefused({{"back\\slash", "x"}}, "does not allow");
+    ExpectRefused({{"dot.", "x"}}, "dot or space");
+    ExpectRefused({{"a", ""}, {"b/c", ""}}, "all empty");
+}
+
+TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {
+    ScratchDir elsewhere("else");
+    WriteBytes(elsewhere.Join("target.txt"), "linked content");
+    ASSERT_EQ(Sh("ln -s " + Q(elsewhere.Join("target.txt")) + " " + Q(source_.Join("data\\link.txt")) + " && ln -s " +
+                 Q(elsewhere.Path()) + " " + Q(source_.Join("dirlink"))),
+              0);
+    std::string p = Out("p.zip"), text;
+    ASSERT_EQ(Build(p, source_.Path(), &text), 0) << text;
+    EXPECT_NE(text.find("dirlink: link to a directory, not followed"), std::string::npos) << text;
+    ScratchDir theirs("theirs");
+    ASSERT_TRUE(OracleExtract(p, theirs.Path()));
+    EXPECT_EQ(ReadBytes(theirs.Join("data\\link.txt")), "linked content");
+    EXPECT_FALSE(testutil::PathExists(theirs.Join("dirlink")));
+}
+
+TEST_F(CepackTest, BuildRefusesSizesBeyondTheLauncher) {
+    ScratchDir input("in");
+    WriteBytes(input.Join("small.txt"), "x");
+    std::string text, package = Out("p.exe");
+    ASSERT_EQ(Sh("truncate -s 4G " + Q(input.Join("huge.bin"))), 0);  // sparse, never read
+    EXPECT_EQ(Build(package, input.Path(), &text), 6);
+    EXPECT_NE(text.find("huge.bin: 4 GiB or larger"), std::string::npos) << text;
+    ASSERT_EQ(Sh("truncate -s 2G " + Q(input.Join("huge.bin"))), 0);
+    EXPECT_EQ(Build(package, input.Path(), &text), 6);
+    EXPECT_NE(text.find("add up to 2 GiB"), std::string::npos) << text;
+    EXPECT_FALSE(testutil::PathExists(package));
+}
+
+TEST_F(CepackTest, BuildRefusesMoreEntriesThanTheDirectoryCounts) {
+    // 65536 files are made much faster in memory where there is a tmpfs.
+    std::string saved = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+    if (testutil::PathExists("\\dev\\shm")) setenv("TMPDIR", "/dev/shm", 1);
+    ScratchDir input("in");
+    if (saved.empty()) unsetenv("TMPDIR");
+    else setenv("TMPDIR", saved.c_str(), 1);
+    ASSERT_EQ(Sh("cd " + Q(input.Path()) + " && python3 -c \"import os\nfor d in range(64):\n os.mkdir(str(d))\n"
+                 " for k in range(1024): open(f'{d}/{k}', 'w').write('x')\""),
+              0);
+    std::string text;
+    EXPECT_EQ(Build(Out("p.exe"), input.Path(), &text), 6);
+    EXPECT_NE(text.find("65536 files: a package holds at most 65535"), std::string::npos) << text;
+}
+
+TEST_F(CepackTest, BuildFailuresLeaveNothingBehind) {
+    std::string text;
+    EXPECT_EQ(Build(Out("p.exe"), Out("no-such-dir"), &text), 2);
+    EXPECT_NE(text.find("no such directory"), std::string::npos) << text;
+    EXPECT_EQ(Build(Out("p.exe"), source_.Path(), &text, "--stub " + Q(Out("missing.exe"))), 2);
+    EXPECT_NE(text.find("stub not found"), std::string::npos) << text;
+    EXPECT_EQ(Build(Out("missing\\p.exe"), source_.Path(), &text), 5);
+    EXPECT_TRUE(testutil::ListFilesRecursive(work_.Path()).empty());
+    // An earlier package in the same place stays as it was.
+    WriteBytes(Out("p.exe"), "earlier package");
+    EXPECT_EQ(Build(Out("p.exe"), Out("no-such-dir"), &text), 2);
+    EXPECT_EQ(ReadBytes(Out("p.exe")), "earlier package");
+}
+
+TEST_F(CepackTest, ListShowsEveryEntryAndATotal) {
+    std::string package = Out("p.zip"), text;
+    ASSERT_EQ(Build(package, source_.Path()), 0);
+    ASSERT_EQ(Cepack("list " + Q(package), &text), 0) << text;
+    EXPECT_NE(text.find("data/nested/deep/file.bin"), std::string::npos) << text;
+    EXPECT_NE(text.find("70000       70000  stored"), std::string::npos) << text;
+    EXPECT_NE(text.find("deflated"), std::string::npos) << text;
+    EXPECT_NE(text.find("5 entries"), std::string::npos) << text;
+}
+
+TEST_F(CepackTest, MessagesForMissingForeignAndDefectivePackages) {
+    std::string text, p = Out("p.exe");
+    for (const char* command : {"list", "verify", "extract"}) {
+        SCOPED_TRACE(command);
+        std::string tail = std::string(command) == "extract" ? " " + Q(Out("dest")) : "";
+        testutil::RemoveTree(p);
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 2);
+        EXPECT_NE(text.find("no such file"), std::string::npos) << text;
+
+        WriteBytes(p, testutil::RandomBytes(10000, 3));
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
+        EXPECT_NE(text.find("not a package"), std::string::npos) << text;
+
+        // A download cut short inside the data still ends in an end record
+        // here, but the directory it points to is gone.
+        ASSERT_EQ(Build(p, source_.Path()), 0);
+        std::string bytes = ReadBytes(p);
+        std::string end = bytes.substr(bytes.size() - 22);
+        WriteBytes(p, bytes.substr(0, 40000) + end);
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 4);
+        EXPECT_NE(text.find("defective package"), std::string::npos) << text;
+    }
+    EXPECT_TRUE(testutil::ListFilesRecursive(Out("dest")).empty());
+}
+
+TEST_F(CepackTest, VerifyPassesAGoodPackageAndCatchesAFlippedByte) {
+    std::string p = Out("p.exe"), text;
+    ASSERT_EQ(Build(p, source_.Path()), 0);
+    ASSERT_EQ(Cepack("verify " + Q(p), &text), 0) << text;
+    EXPECT_NE(text.find("readme.txt: ok"), std::string::npos) << text;
+    EXPECT_NE(text.find("ok, 5 entries"), std::string::npos) << text;
+
+    std::string bytes = ReadBytes(p);
+    size_t readme = bytes.find("readme.txt");
+    bytes[readme + 10 + 200] ^= 0x20;  // inside readme.txt's deflated data
+    WriteBytes(p, bytes);
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
+    EXPECT_EQ(text.find("readme.txt: ok"), std::string::npos) << text;
+    EXPECT_NE(text.find("setup.exe: ok"), std::string::npos) << "verify goes on after a failure:\n" << text;
+    EXPECT_NE(text.find("1 of 5 checks failed"), std::string::npos) << text;
+    EXPECT_EQ(Cepack("extract " + Q(p) + " " + Q(Out("dest")), &text), 4) << text;
+}
+
+TEST_F(CepackTest, VerifyNamesEntriesTheLauncherWouldRefuse) {
+    std::string p = Out("evil.zip"), text;
+    PythonZip(p, "z.writestr('good.txt', 'good')\nz.writestr('../escape.txt', 'bad')");
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
+    EXPECT_NE(text.find("../escape.txt: name leaves the destination"), std::string::npos) << text;
+    EXPECT_FALSE(testutil::PathExists(work_.Join("..\\escape.txt")));
+}
+
+TEST_F(CepackTest, VerifyNoticesAWalkThatEndsEarly) {
+    // The launcher ends its walk quietly at a broken header; verify compares
+    // with the end record's count.
+    std::string p = Out("p.zip"), text;
+    ASSERT_EQ(Build(p, source_.Path()), 0);
+    std::string bytes = ReadBytes(p);
+    bytes[FindSignature(bytes, 1, 2, 2) + 2] = 9;
+    WriteBytes(p, bytes);
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
+    EXPECT_NE(text.find("ended after 2 entries; the end record counts 5"), std::string::npos) << text;
+}
+
+TEST_F(CepackTest, ExtractReportsAWriteError) {
+    std::string p = Out("p.zip"), text;
+    ASSERT_EQ(Build(p, source_.Path()), 0);
+    ScratchDir dest("dest");
+    WriteBytes(dest.Join("data"), "in the way");
+    EXPECT_EQ(Cepack("extract " + Q(p) + " " + Q(dest.Path()), &text), 5) << text;
+    EXPECT_NE(text.find("write error"), std::string::npos) << text;
+}
+
+TEST(CepackNames, OemNamesReadBackThroughTheLauncherConversion) {
+    for (std::string name : {"plain.txt", "\xC3\xBC" "ber.txt", "Stra\xC3\x9F" "e/\xC3\x84rger.ini", "caf\xC3\xA9"}) {
+        std::optional<std::string> oem = cepack::OemNameOf(name);
+        ASSERT_TRUE(oem) << name;
+        char buffer[PathBufferSize];
+        TextCopyMax(buffer, oem->c_str(), PathMaxChars);
+        OemToAnsiInPlace(buffer, sizeof buffer);
+        EXPECT_EQ(std::string(buffer), name);
+    }
+    EXPECT_EQ(*cepack::OemNameOf("\xC3\xBC"), "\x81");
+    EXPECT_FALSE(cepack::OemNameOf("\xE2\x96\x91"));  // in code page 437, but not in the ANSI one
+    EXPECT_FALSE(cepack::OemNameOf("\xC0\xAF"));      // an overlong "/"
+    EXPECT_FALSE(cepack::OemNameOf("\xC3"));          // cut short
+}
+
+}  // namespace

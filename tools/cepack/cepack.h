@@ -1,0 +1,44 @@
+// cepack: builds, lists, verifies and extracts self-extracting packages on the
+// host with the launcher's own archive code.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace cepack {
+
+// Exit statuses, also listed by --help.
+enum ExitStatus : int {
+    ExitOk = 0,
+    ExitUsage = 1,         // bad command line
+    ExitNoInput = 2,       // the package or input directory can't be read
+    ExitNotPackage = 3,    // no ZIP end record: not a package at all
+    ExitDefective = 4,     // the launcher would call it defective; verify found faults
+    ExitWriteError = 5,    // the output can't be written
+    ExitRefused = 6,       // build: the input holds what the launcher can't extract
+};
+
+// Characters assumed for the launcher's working directory (the user's TEMP
+// plus "\$qvNNN\") when judging whether entry names fit a path buffer.
+constexpr int DefaultDestinationLength = 64;
+
+struct BuildOptions {
+    std::string output;
+    std::string stub;  // empty: a bare archive
+    std::string input;
+    int destinationLength = DefaultDestinationLength;
+};
+
+struct Streams {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+int RunBuild(const BuildOptions& options, const Streams& streams);
+int RunList(const std::string& package, const Streams& streams);
+int RunVerify(const std::string& package, const Streams& streams);
+int RunExtract(const std::string& package, const std::string& directory, const Streams& streams);
+int RunCommandLine(int argc, char** argv, const Streams& streams);
+
+}  // namespace cepack

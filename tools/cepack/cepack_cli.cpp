@@ -1,0 +1,95 @@
+// The command line: cepack build | list | verify | extract.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "launcher/extract_entry.h"
+#include "support/file_layer.h"
+#include "support/text.h"
+#include "tools/cepack/cepack.h"
+
+namespace cepack {
+
+namespace {
+
+const char* const HelpText =
+    "usage: cepack build -o PACKAGE [--stub zipstub.exe] [--dest-length N] DIR\n"
+    "       cepack list PACKAGE\n"
+    "       cepack verify PACKAGE\n"
+    "       cepack extract PACKAGE DIR\n"
+    "\n"
+    "build    packs every file below DIR (sorted, deflated at the best level or\n"
+    "         stored) into a ZIP appended to the stub, with offsets counted from\n"
+    "         the start of the package; without --stub a bare archive. The same\n"
+    "         input gives the same bytes. Names the launcher could not extract\n"
+    "         are refused; --dest-length N is the length assumed for the\n"
+    "         launcher's working directory when judging name lengths (default 64).\n"
+    "list     one line per entry: size, compressed size, method, date, name.\n"
+    "verify   test-extracts every entry with the launcher's engine into a\n"
+    "         private temporary directory and checks its CRC.\n"
+    "extract  unpacks the package into DIR exactly as the launcher does.\n"
+    "\n"
+    "exit status:\n"
+    "  0  success\n"
+    "  1  bad command line\n"
+    "  2  the package, the stub or the input directory can't be read\n"
+    "  3  not a package (no ZIP end record)\n"
+    "  4  defective package (the launcher would refuse it); verify found faults\n"
+    "  5  the output can't be written\n"
+    "  6  build refused the input (see the messages)\n";
+
+int Usage(const Streams& s, const std::string& complaint) {
+    s.err << "cepack: " << complaint << "\n" << "Try 'cepack --help'.\n";
+    return ExitUsage;
+}
+
+int ParseBuild(const std::vector<std::string>& args, const Streams& s) {
+    BuildOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool hasValue = i + 1 < args.size();
+        if ((a == "-o" || a == "--output") && hasValue) {
+            options.output = args[++i];
+        } else if (a == "--stub" && hasValue) {
+            options.stub = args[++i];
+        } else if (a == "--dest-length" && hasValue) {
+            char* end = nullptr;
+            long n = std::strtol(args[++i].c_str(), &end, 10);
+            if (*end != 0 || n < 3 || n > PathMaxChars - 1) return Usage(s, "--dest-length takes 3 to 258");
+            options.destinationLength = static_cast<int>(n);
+        } else if (!a.empty() && a[0] == '-') {
+            return Usage(s, "build: unknown or incomplete option " + a);
+        } else if (options.input.empty()) {
+            options.input = a;
+        } else {
+            return Usage(s, "build takes one input directory");
+        }
+    }
+    if (options.output.empty() || options.input.empty()) return Usage(s, "build needs -o PACKAGE and DIR");
+    return RunBuild(options, s);
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv, const Streams& s) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage(s, "no command given");
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "--help" || command == "-h" || command == "help") {
+        s.out << HelpText;
+        return ExitOk;
+    }
+    BuildCrcTable();
+    SetUseLongNames(true);
+    if (command == "build") return ParseBuild(args, s);
+    if (command == "list" && args.size() == 1) return RunList(args[0], s);
+    if (command == "verify" && args.size() == 1) return RunVerify(args[0], s);
+    if (command == "extract" && args.size() == 2) return RunExtract(args[0], args[1], s);
+    if (command == "list" || command == "verify" || command == "extract") {
+        return Usage(s, command + ": wrong number of arguments");
+    }
+    return Usage(s, "unknown command " + command);
+}
+
+}  // namespace cepack

@@ -1,0 +1,311 @@
+// cepack build: every file of a directory into a ZIP behind the launcher stub,
+// refusing up front whatever the launcher could not extract.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "support/text.h"
+#include "tools/cepack/cepack.h"
+#include "tools/cepack/host_paths.h"
+#include "tools/cepack/zip_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace cepack {
+
+namespace {
+
+// The launcher's sizes and positions are signed 32-bit numbers, and a ZIP
+// without ZIP64 counts entries in 16 bits.
+constexpr uint64_t MaxPackageSize = 0x7FFFFFFF;
+constexpr uint64_t MaxTotalSize = 0x7FFFFFFF;
+constexpr uint64_t MaxFileSize = 0xFFFFFFFF;
+constexpr size_t MaxEntries = 0xFFFF;
+constexpr size_t MaxProblemsShown = 20;
+
+struct SourceFile {
+    std::string relative;  // UTF-8, "/"-separated, as the user knows it
+    std::string archiveName;
+    fs::path path;
+    uint64_t size = 0;
+    uint32_t dosDateTime = 0;
+    uint8_t attributes = 0;
+};
+
+struct Problems {
+    std::vector<std::string> list;
+    void Add(const std::string& text) { list.push_back(text); }
+};
+
+uint32_t DosDateTimeOf(time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    int year = local.tm_year + 1900;
+    // DOS stamps hold 1980 to 2107.
+    if (year < 1980) return (1u << 5 | 1u) << 16;
+    if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
+    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+    uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+    return date << 16 | time;
+}
+
+bool IsReservedDeviceName(std::string component) {
+    component = component.substr(0, component.find('.'));
+    for (char& c : component) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const std::set<std::string> plain = {"CON", "PRN", "AUX", "NUL"};
+    if (plain.count(component)) return true;
+    return component.size() == 4 && (component.rfind("COM", 0) == 0 || component.rfind("LPT", 0) == 0) &&
+           component[3] >= '1' && component[3] <= '9';
+}
+
+// Why Windows could not create a file under this name, or empty.
+std::string WindowsNameProblem(const std::string& relative) {
+    size_t start = 0;
+    for (;;) {
+        size_t end = relative.find('/', start);
+        std::string component = relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        for (unsigned char c : component) {
+            if (c < 0x20 || std::string_view("<>:\"|?*\\").find(static_cast<char>(c)) != std::string_view::npos) {
+                return "holds a character Windows does not allow in names";
+            }
+        }
+        if (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
+            return "has a name ending in a dot or space, which Windows drops";
+        }
+        if (IsReservedDeviceName(component)) return "uses a name Windows reserves for a device";
+        if (end == std::string::npos) return {};
+        start = end + 1;
+    }
+}
+
+// Windows compares names without regard to case (ASCII and Latin-1 here).
+std::string FoldedName(const std::string& oemName) {
+    std::string out;
+    for (char c : oemName) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+void CheckNames(std::vector<SourceFile>& files, int destinationLength, Problems* problems) {
+    std::set<std::string> fileKeys, directoryKeys;
+    for (SourceFile& f : files) {
+        std::string why = WindowsNameProblem(f.relative);
+        std::optional<std::string> oem = OemNameOf(f.relative);
+        if (why.empty() && !oem) why = "holds characters outside the launcher's code page (437 and Latin-1)";
+        if (why.empty() && oem->size() > static_cast<size_t>(PathMaxChars)) {
+            why = "has a name of " + std::to_string(oem->size()) + " characters; at most 259 fit a path";
+        } else if (why.empty() && oem->size() + destinationLength > static_cast<size_t>(PathMaxChars)) {
+            why = "has a name of " + std::to_string(oem->size()) + " characters; with the launcher's working " +
+                  "directory (assumed " + std::to_string(destinationLength) + " characters) it exceeds 259";
+        }
+        if (!why.empty()) {
+            problems->Add(f.relative + ": " + why);
+            continue;
+        }
+        f.archiveName = *oem;
+        std::string key = FoldedName(f.archiveName);
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+            directoryKeys.insert(key.substr(0, slash));
+        }
+        if (!fileKeys.insert(key).second) problems->Add(f.relative + ": differs from another name only in case");
+    }
+    for (const SourceFile& f : files) {
+        if (!f.archiveName.empty() && directoryKeys.count(FoldedName(f.archiveName))) {
+            problems->Add(f.relative + ": a directory of the same name (ignoring case) is packed too");
+        }
+    }
+}
+
+void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problems* problems) {
+    if (files.size() > MaxEntries) {
+        problems->Add(std::to_string(files.size()) + " files: a package holds at most 65535");
+    }
+    uint64_t total = 0, package = stubSize + 22;
+    for (const SourceFile& f : files) {
+        if (f.size > MaxFileSize) problems->Add(f.relative + ": 4 GiB or larger; the ZIP format here can't hold it");
+        total += f.size;
+        package += 30 + 46 + 2 * f.archiveName.size();
+    }
+    if (total > MaxTotalSize) problems->Add("the files add up to 2 GiB or more; the launcher counts in 31 bits");
+    if (total == 0) problems->Add("no data: the launcher takes a package whose files are all empty for a broken download");
+    // Stored data is never larger than the file, so this bounds the result.
+    if (package + total > MaxPackageSize && total <= MaxTotalSize) {
+        problems->Add("the package could reach 2 GiB; the launcher can't seek that far");
+    }
+}
+
+std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& output, Problems* problems,
+                                     std::ostream& err) {
+    std::vector<SourceFile> files;
+    std::error_code ec;
+    struct stat previous {};  // an earlier build's output inside the tree
+    bool hasPrevious = ::stat(output.c_str(), &previous) == 0;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        // Lexically: a link is packed under its own name, not its target's.
+        std::string relative = it->path().lexically_relative(root).generic_string();
+        std::error_code statError;
+        fs::file_status status = fs::status(it->path(), statError);
+        if (fs::is_directory(status)) {
+            if (it->is_symlink()) err << "cepack: note: " << relative << ": link to a directory, not followed\n";
+            else if (fs::is_empty(it->path(), statError)) err << "cepack: note: " << relative << ": empty directory, not packed\n";
+            continue;
+        }
+        if (!fs::is_regular_file(status)) {
+            problems->Add(relative + ": not a regular file");
+            continue;
+        }
+        struct stat st {};
+        if (::stat(it->path().c_str(), &st) != 0) {
+            problems->Add(relative + ": can't be read");
+            continue;
+        }
+        if (hasPrevious && st.st_dev == previous.st_dev && st.st_ino == previous.st_ino) continue;
+        SourceFile f;
+        f.relative = relative;
+        f.path = it->path();
+        f.size = static_cast<uint64_t>(st.st_size);
+        f.dosDateTime = DosDateTimeOf(st.st_mtime);
+        f.attributes = static_cast<uint8_t>(0x20 | ((st.st_mode & S_IWUSR) ? 0 : 0x01));  // archive, read-only
+        files.push_back(std::move(f));
+    }
+    if (ec) problems->Add(root.string() + ": " + ec.message());
+    std::sort(files.begin(), files.end(),
+              [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
+    return files;
+}
+
+void NoteMissingInstaller(const std::vector<SourceFile>& files, std::ostream& err) {
+    for (const SourceFile& f : files) {
+        std::string name = FoldedName(f.archiveName);
+        if (name == "setup.exe" || name == "install.exe" || name == "insstart.exe" || name == "install.bat") return;
+    }
+    err << "cepack: note: no setup.exe, install.exe, insstart.exe or install.bat at the top; "
+           "the launcher would find nothing to start\n";
+}
+
+// The package is written under a temporary name and renamed into place, so
+// a failed build never leaves a half package behind.
+class TempOutput {
+public:
+    explicit TempOutput(const fs::path& output) : final_(output) {
+        name_ = output.string() + ".XXXXXX";
+        int fd = mkstemp(name_.data());
+        if (fd < 0) {
+            name_.clear();
+            return;
+        }
+        file_ = fdopen(fd, "w+b");
+        if (!file_) ::close(fd);
+    }
+    ~TempOutput() {
+        if (file_) std::fclose(file_);
+        if (!name_.empty()) ::unlink(name_.c_str());
+    }
+    TempOutput(const TempOutput&) = delete;
+    TempOutput& operator=(const TempOutput&) = delete;
+    FILE* File() const { return file_; }
+    bool Commit(bool executable) {
+        mode_t mask = umask(0);
+        umask(mask);
+        bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0 &&
+                  fchmod(fileno(file_), (executable ? 0777 : 0666) & ~mask) == 0;
+        ok = std::fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        if (ok && std::rename(name_.c_str(), final_.c_str()) == 0) name_.clear();
+        return ok && name_.empty();
+    }
+
+private:
+    fs::path final_;
+    std::string name_;
+    FILE* file_ = nullptr;
+};
+
+bool CopyStub(const std::string& stub, FILE* out) {
+    FILE* in = std::fopen(stub.c_str(), "rb");
+    if (!in) return false;
+    std::vector<char> block(1 << 16);
+    size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(block.data(), 1, block.size(), in)) > 0) ok = std::fwrite(block.data(), 1, n, out) == n;
+    ok = ok && !std::ferror(in);
+    std::fclose(in);
+    return ok;
+}
+
+int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& files, const Streams& streams) {
+    TempOutput output(options.output);
+    if (!output.File()) {
+        streams.err << "cepack: " << options.output << ": can't create the output file\n";
+        return ExitWriteError;
+    }
+    if (!options.stub.empty() && !CopyStub(options.stub, output.File())) {
+        streams.err << "cepack: " << options.output << ": can't copy the stub " << options.stub << "\n";
+        return ExitWriteError;
+    }
+    ZipWriter writer(output.File());
+    std::string error;
+    for (const SourceFile& f : files) {
+        if (!writer.AddFile(f.archiveName, f.path.string(), f.size, f.dosDateTime, f.attributes, &error)) {
+            streams.err << "cepack: " << f.relative << ": " << error << "\n";
+            return ExitWriteError;
+        }
+    }
+    if (!writer.Finish(&error)) {
+        streams.err << "cepack: " << options.output << ": " << error << "\n";
+        return ExitWriteError;
+    }
+    if (!output.Commit(!options.stub.empty())) {
+        streams.err << "cepack: " << options.output << ": can't be written\n";
+        return ExitWriteError;
+    }
+    uint64_t total = 0;
+    for (const SourceFile& f : files) total += f.size;
+    streams.out << "cepack: wrote " << options.output << ": " << files.size() << " files, " << total << " bytes\n";
+    return ExitOk;
+}
+
+}  // namespace
+
+int RunBuild(const BuildOptions& options, const Streams& streams) {
+    std::error_code ec;
+    if (!fs::is_directory(options.input, ec)) {
+        streams.err << "cepack: " << options.input << ": no such directory\n";
+        return ExitNoInput;
+    }
+    uint64_t stubSize = 0;
+    if (!options.stub.empty()) {
+        if (!fs::is_regular_file(options.stub, ec) || ::access(options.stub.c_str(), R_OK) != 0) {
+            streams.err << "cepack: " << options.stub << ": stub not found or not readable\n";
+            return ExitNoInput;
+        }
+        stubSize = fs::file_size(options.stub, ec);
+    }
+    Problems problems;
+    std::vector<SourceFile> files = CollectFiles(options.input, options.output, &problems, streams.err);
+    CheckNames(files, options.destinationLength, &problems);
+    CheckSizes(files, stubSize, &problems);
+    NoteMissingInstaller(files, streams.err);
+    if (!problems.list.empty()) {
+        for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
+            streams.err << "cepack: " << problems.list[i] << "\n";
+        }
+        if (problems.list.size() > MaxProblemsShown) {
+            streams.err << "cepack: ... and " << problems.list.size() - MaxProblemsShown << " more\n";
+        }
+        streams.err << "cepack: nothing written: the launcher could not extract this package\n";
+        return ExitRefused;
+    }
+    return WritePackage(options, files, streams);
+}
+
+}  // namespace cepack

@@ -1,0 +1,266 @@
+// cepack list, verify and extract: the launcher's own directory reader, walk
+// and entry extraction, with their results put into words.
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "launcher/archive_directory.h"
+#include "launcher/entry_path.h"
+#include "launcher/extract_driver.h"
+#include "launcher/extract_entry.h"
+#include "support/progress.h"
+#include "tools/cepack/cepack.h"
+#include "tools/cepack/host_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace cepack {
+
+namespace {
+
+constexpr uint32_t EndRecordSize = 22;
+constexpr uint32_t EntryCountAt = 10;  // total entries, in the end record
+
+// The entry count of the end record the launcher would take (the last
+// signature with room for the record's fixed part), read independently of
+// the launcher's code; nothing without an end record.
+std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath) {
+    std::ifstream in(hostPath, std::ios::binary);
+    std::error_code ec;
+    uint64_t size = fs::file_size(hostPath, ec);
+    if (!in || ec || size < EndRecordSize) return std::nullopt;
+    const uint64_t block = 1 << 20;
+    uint64_t end = size;  // the block is [start, end), plus the record's tail
+    std::vector<char> bytes;
+    for (;;) {
+        uint64_t start = end > block ? end - block : 0;
+        uint64_t length = std::min<uint64_t>(size, end + EndRecordSize - 1) - start;
+        bytes.resize(length);
+        in.seekg(static_cast<std::streamoff>(start));
+        if (!in.read(bytes.data(), static_cast<std::streamsize>(length))) return std::nullopt;
+        for (uint64_t i = length - EndRecordSize + 1; i-- > 0;) {
+            if (start + i + EndRecordSize <= size && bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 5 &&
+                bytes[i + 3] == 6) {
+                auto at = [&](uint64_t k) { return static_cast<unsigned char>(bytes[i + k]); };
+                return static_cast<uint16_t>(at(EntryCountAt) | at(EntryCountAt + 1) << 8);
+            }
+        }
+        if (start == 0) return std::nullopt;
+        end = start;
+    }
+}
+
+// Checks what the launcher checks before it shows any dialog, and says why a
+// package fails. ExitOk with *corePath set when the launcher would go on.
+int OpenPackage(const std::string& package, std::string* corePath, const Streams& s) {
+    std::error_code ec;
+    fs::file_status status = fs::status(package, ec);
+    if (!fs::exists(status)) {
+        s.err << "cepack: " << package << ": no such file\n";
+        return ExitNoInput;
+    }
+    if (!fs::is_regular_file(status) || !std::ifstream(package, std::ios::binary)) {
+        s.err << "cepack: " << package << ": can't be read\n";
+        return ExitNoInput;
+    }
+    std::optional<std::string> core = CorePathOf(package);
+    if (!core) {
+        s.err << "cepack: " << package << ": its path holds a \"\\\" or is longer than 259 characters\n";
+        return ExitNoInput;
+    }
+    *corePath = *core;
+    if (SumUncompressedSizes(core->c_str(), 0, 0) != -1) return ExitOk;
+
+    ArchiveDirectory directory;
+    int32_t result = OpenArchiveDirectory(core->c_str(), &directory, 0, 0);
+    CloseArchiveDirectory(&directory);
+    const char* why = "all its entries are empty, which the launcher takes for a broken download";
+    if (result == ArchiveUnreadable && !EndRecordEntryCount(package)) {
+        s.err << "cepack: " << package << ": not a package (no ZIP end record found)\n";
+        return ExitNotPackage;
+    }
+    if (result == ArchiveUnreadable) why = "its central directory can't be read";
+    if (result == ArchiveTooShort) why = "its end record leaves no room for a central directory";
+    if (result == ArchiveNoEntry) why = "its central directory holds no entries";
+    s.err << "cepack: " << package << ": defective package: " << why << "\n";
+    return ExitDefective;
+}
+
+std::string MethodName(uint16_t method) {
+    if (method == 0) return "stored";
+    if (method == 8) return "deflated";
+    return "method " + std::to_string(method);
+}
+
+std::string DisplayName(const char* name) {
+    std::string out(name);
+    for (char& c : out) {
+        if (c == '\\') c = '/';
+    }
+    return out;
+}
+
+std::string EntryResultText(int32_t result, uint16_t method) {
+    switch (result) {
+        case ExtractOk: return "ok";
+        case ExtractCrcMismatch: return "CRC mismatch or bad block header";
+        case ExtractWriteFailed: return "could not write the output";
+        case ExtractReadFailed: return "data truncated or unreadable";
+        case ExtractCorrupt: return "bad local header or corrupt data";
+        case ExtractCancelled: return "cancelled";
+        case ExtractUnsupportedMethod: return "unsupported " + MethodName(method);
+        case ExtractEncrypted: return "encrypted";
+        default: return "failed (" + std::to_string(result) + ")";
+    }
+}
+
+// CRC-32 and size of a file as the host reads it.
+bool ChecksumFile(const std::string& hostPath, uint32_t* crc, uint64_t* size) {
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in) return false;
+    std::vector<char> block(1 << 16);
+    uLong value = crc32(0, nullptr, 0);
+    *size = 0;
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+        value = crc32(value, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(in.gcount()));
+        *size += static_cast<uint64_t>(in.gcount());
+    }
+    *crc = static_cast<uint32_t>(value);
+    return true;
+}
+
+std::string HostPathOf(const std::string& corePath) {
+    std::string out = corePath;
+    for (char& c : out) {
+        if (c == '\\') c = '/';
+    }
+    return out;
+}
+
+// Extracts one entry into the scratch directory and compares the result with
+// the central directory's record; the file is removed again.
+std::string VerifyEntry(const std::string& corePath, const std::string& scratch, const ArchiveDirectory& d) {
+    uint16_t attributes = d.Attributes & ~AttrReadOnly;
+    char path[PathBufferSize];
+    if (!BuildEntryPath(scratch.c_str(), d.Name, attributes, path)) {
+        return IsContainedEntryName(d.Name) ? "path too long for the launcher" : "name leaves the destination";
+    }
+    int32_t result = ExtractEntry(corePath.c_str(), path, attributes, d.LocalHeaderOffset, nullptr, 0);
+    if (result != ExtractOk) return EntryResultText(result, d.Method);
+    std::string hostPath = HostPathOf(path);
+    std::error_code ec;
+    if (fs::is_directory(hostPath, ec)) return "ok";
+    uint32_t crc = 0;
+    uint64_t size = 0;
+    bool readable = ChecksumFile(hostPath, &crc, &size);
+    fs::remove(hostPath, ec);
+    if (!readable) return "extracted file can't be read back";
+    if (crc != d.Crc32) return "CRC differs from the central directory";
+    if (size != d.UncompressedSize) return "size differs from the central directory";
+    return "ok";
+}
+
+}  // namespace
+
+int RunList(const std::string& package, const Streams& s) {
+    std::string corePath;
+    int status = OpenPackage(package, &corePath, s);
+    if (status != ExitOk) return status;
+    ArchiveDirectory d;
+    if (OpenArchiveDirectory(corePath.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
+    s.out << "    Length  Compressed  Method    Date       Time   Name\n";
+    uint64_t total = 0, totalCompressed = 0, count = 0;
+    char line[128];
+    do {
+        uint32_t date = d.DosDateTime >> 16, time = d.DosDateTime & 0xFFFF;
+        std::snprintf(line, sizeof line, "%10u  %10u  %-8s  %04u-%02u-%02u %02u:%02u  ", d.UncompressedSize,
+                      d.CompressedSize, MethodName(d.Method).c_str(), (date >> 9) + 1980, (date >> 5) & 15, date & 31,
+                      time >> 11, (time >> 5) & 63);
+        s.out << line << DisplayName(d.Name) << "\n";
+        total += d.UncompressedSize;
+        totalCompressed += d.CompressedSize;
+        ++count;
+    } while (NextArchiveEntry(&d) == ArchiveOpen);
+    std::snprintf(line, sizeof line, "%10llu  %10llu  ", static_cast<unsigned long long>(total),
+                  static_cast<unsigned long long>(totalCompressed));
+    s.out << line << count << (count == 1 ? " entry\n" : " entries\n");
+    return ExitOk;
+}
+
+int RunVerify(const std::string& package, const Streams& s) {
+    std::string corePath;
+    int status = OpenPackage(package, &corePath, s);
+    if (status != ExitOk) return status;
+    PrivateTempDir scratchDir;
+    std::optional<std::string> scratch = scratchDir.Ok() ? CorePathOf(scratchDir.HostPath(), 1) : std::nullopt;
+    if (!scratch) {
+        s.err << "cepack: can't make a temporary directory to extract into\n";
+        return ExitWriteError;
+    }
+    *scratch += '\\';
+    ArchiveDirectory d;
+    if (OpenArchiveDirectory(corePath.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
+    uint64_t count = 0, failed = 0, total = 0;
+    char line[64];
+    do {
+        std::string verdict = VerifyEntry(corePath, *scratch, d);
+        std::snprintf(line, sizeof line, "%10u  %-8s  ", d.UncompressedSize, MethodName(d.Method).c_str());
+        s.out << line << DisplayName(d.Name) << ": " << verdict << "\n";
+        ++count;
+        total += d.UncompressedSize;
+        if (verdict != "ok") ++failed;
+    } while (NextArchiveEntry(&d) == ArchiveOpen);
+
+    std::optional<uint16_t> counted = EndRecordEntryCount(HostPathOf(corePath));
+    if (counted && *counted != count % 0x10000) {
+        s.out << "the directory walk ended after " << count << " entries; the end record counts " << *counted
+              << "\n";
+        ++failed;
+    }
+    if (failed != 0) {
+        s.out << package << ": " << failed << " of " << count << " checks failed\n";
+        return ExitDefective;
+    }
+    s.out << package << ": ok, " << count << (count == 1 ? " entry, " : " entries, ") << total << " bytes\n";
+    return ExitOk;
+}
+
+int RunExtract(const std::string& package, const std::string& directory, const Streams& s) {
+    std::string corePath;
+    int status = OpenPackage(package, &corePath, s);
+    if (status != ExitOk) return status;
+    std::error_code ec;
+    fs::create_directories(directory, ec);
+    std::optional<std::string> destination = CorePathOf(directory, 1);
+    if (ec || !destination || !fs::is_directory(directory, ec)) {
+        s.err << "cepack: " << directory << ": can't be used as the destination directory\n";
+        return ExitWriteError;
+    }
+    *destination += '\\';
+    // The launcher's sequence: size first, then the walk with base 0 and size 0.
+    int32_t total = SumUncompressedSizes(corePath.c_str(), 0, 0);
+    SetProgressTotal(total);
+    int32_t result = ExtractAllEntries(corePath.c_str(), destination->c_str(), 0, 0);
+    switch (result) {
+        case WalkOk:
+            s.out << "cepack: extracted " << package << " into " << directory << " (" << total << " bytes)\n";
+            return ExitOk;
+        case WalkWriteError:
+            s.err << "cepack: " << directory << ": write error; the disk may be full or write protected\n";
+            return ExitWriteError;
+        case WalkCancelled:
+            s.err << "cepack: extraction cancelled\n";
+            return ExitDefective;
+        default:
+            s.err << "cepack: " << package << ": defective package: an entry is damaged, unsupported, or "
+                  << "named to leave the destination (cepack verify says which)\n";
+            return ExitDefective;
+    }
+}
+
+}  // namespace cepack
