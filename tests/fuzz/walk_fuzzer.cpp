@@ -9,10 +9,13 @@
 // destination (judged before anything is written), and its result must be
 // consistent with the walk's. The wrapper also plays a full disk once the
 // destination holds WriteBudget bytes, so that no input can fill the machine.
-// Cancellation by the polled key is played at an entry chosen by the input.
+// The launcher's sizing runs first. Cancellation, from the progress dialog or
+// by the polled key, is played at a moment chosen by the input's length.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,10 +70,18 @@ struct Call {
 };
 std::vector<Call> Calls;
 uint64_t BytesWritten = 0;
-int CancelAtPoll = 0;  // 0: never
+int CancelAt = 0;  // the key poll or progress message that cancels; 0: never
 int Polls = 0;
 
-bool KeyDown(int) { return CancelAtPoll != 0 && ++Polls == CancelAtPoll; }
+bool KeyDown(int) { return CancelAt != 0 && ++Polls == CancelAt; }
+
+// The progress dialog as the launcher has it: its Cancel reaches the engine
+// while it handles a progress message.
+struct Dialog : HostProgressSink {
+    void OnProgress(int16_t, int32_t) override {
+        if (CancelAt != 0 && ++Polls == CancelAt) RequestCancel();
+    }
+} TheDialog;
 
 // The core path as the POSIX backend sees it ("\" and "/" both separate),
 // with "." and ".." resolved as the system would; false when it climbs
@@ -173,9 +184,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Calls.clear();
     BytesWritten = 0;
     Polls = 0;
-    CancelAtPoll = static_cast<int>(size % 7 == 0 ? 1 + size % 5 : 0);
+    CancelAt = static_cast<int>(size % 7 == 0 ? 1 + size % 5 : 0);
+    // With the dialog (odd sizes) or without it, polling the key (even sizes).
+    ProgressDialog = size % 2 ? &TheDialog : nullptr;
 
+    int32_t total = SumUncompressedSizes(l.coreArchive.c_str(), 0, 0);
+    Check(total == -1 || total > 0, "unknown total", std::to_string(total));
+    SetProgressTotal(total);
     int32_t r = ExtractAllEntries(l.coreArchive.c_str(), l.coreDestination.c_str(), 0, 0);
+    ProgressDialog = nullptr;
+    if (std::getenv("CE_FUZZ_VERBOSE")) {
+        std::fprintf(stderr, "total %d, walk %d, %zu entries handed over:", total, r, Calls.size());
+        for (const Call& c : Calls) std::fprintf(stderr, " %d", c.result);
+        std::fprintf(stderr, "\n");
+    }
 
     Check(r == WalkOk || r == WalkWriteError || r == WalkDefective || r == WalkCancelled || r == WalkUnreadable,
           "unknown walk result", std::to_string(r));
