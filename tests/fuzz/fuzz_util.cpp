@@ -29,15 +29,17 @@ bool IsWritableDirectory(const char* path) {
 }  // namespace
 
 const std::string& ScratchRoot() {
-    static const std::string root = [] {
+    // Never destroyed: the exit handler that removes the directory needs it.
+    static const std::string& root = *[] {
         const char* tmp = std::getenv("TMPDIR");
         std::string base = IsWritableDirectory("/dev/shm") ? "/dev/shm" : tmp && *tmp ? tmp : "/tmp";
-        std::string path = base + "/cefz-" + std::to_string(getpid());
-        RemoveTree(path);
-        if (mkdir(path.c_str(), 0700) != 0) Fail("cannot make the scratch directory", path);
-        std::atexit(RemoveRoot);
+        auto* path = new std::string(base + "/cefz-" + std::to_string(getpid()));
+        RemoveTree(*path);
+        if (mkdir(path->c_str(), 0700) != 0) Fail("cannot make the scratch directory", *path);
         return path;
     }();
+    static const bool removedAtExit = std::atexit(RemoveRoot) == 0;
+    (void)removedAtExit;
     return root;
 }
 
