@@ -5,9 +5,12 @@ if(CE_WERROR)
 endif()
 
 # Flags for code that goes into the shipped Windows programs: small, no
-# exceptions or RTTI, nothing beyond system DLLs at run time.
+# exceptions or RTTI, nothing beyond system DLLs at run time. No
+# -fdata-sections: with it, MinGW's compiler puts zero-initialised buffers
+# into .data$name sections, which take their full size in the file instead
+# of living in .bss.
 set(CE_PROGRAM_CXX_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections -Os)
+    -ffunction-sections -Os)
 set(CE_PROGRAM_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
 
 if(CE_SANITIZE)

@@ -33,12 +33,23 @@ endfunction()
 
 # Every Windows executable is listed with its intended subsystem, so the
 # PE check inspects all of them (scripts/check-pe.sh).
+# An optional third argument is the execution level its manifest must ask for.
 function(ce_register_executable target subsystem)
-  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem}")
+  set(level ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem} ${level}")
 endfunction()
 
 function(ce_write_executable_list)
   get_property(list GLOBAL PROPERTY CE_EXECUTABLES)
   string(REPLACE ";" "\n" content "${list}")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/executables.txt CONTENT "${content}\n")
+endfunction()
+
+# windres's inputs (manifest, icon, included .rc files) are not scanned for
+# changes: make the .rc depend on everything in its folder.
+function(ce_resource_dependencies rc)
+  get_filename_component(dir ${rc} DIRECTORY)
+  file(GLOB inputs CONFIGURE_DEPENDS ${dir}/*)
+  list(REMOVE_ITEM inputs ${rc})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${inputs}")
 endfunction()

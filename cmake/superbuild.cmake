@@ -39,8 +39,11 @@ set_tests_properties(sanitize.host PROPERTIES LABELS "sanitize"
 add_test(NAME wine.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${CE_WINEPREFIX})
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine LABELS "wine")
 add_test(NAME wine.unit COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe)
-# Windows tests make windows, which Wine can only do with a display.
-add_test(NAME wine.win COMMAND xvfb-run -a ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/win_tests.exe)
+# Windows tests make windows, which Wine can only do with a display. Wine picks
+# its display driver when a prefix's server starts, so these get a prefix of
+# their own.
+add_test(NAME wine.win COMMAND xvfb-run -a ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh
+  ${CMAKE_BINARY_DIR}/wineprefix-x ${CE_WIN64_DIR}/tests/win_tests.exe)
 # The double-byte tests again with the Japanese ANSI code page (932).
 add_test(NAME wine.unit.dbcs COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe --gtest_filter=Dbcs*)
 set_tests_properties(wine.unit.dbcs PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8")
@@ -49,6 +52,23 @@ set_tests_properties(wine.unit wine.win wine.unit.dbcs PROPERTIES FIXTURES_REQUI
 add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)
 add_test(NAME win64.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN64_DIR}/executables.txt pe32+)
 set_tests_properties(win32.pe win64.pe PROPERTIES LABELS "pe")
+
+# End-to-end: the win64 launcher under wine64 and Xvfb, steered by the UI
+# driver. It uses a prefix of its own: Wine picks its display driver when a
+# prefix's server starts, and the other wine tests start theirs without X.
+if(TARGET cepack)
+  set(CE_CEPACK $<TARGET_FILE:cepack>)
+else()
+  set(CE_CEPACK ${CMAKE_BINARY_DIR}/tools/cepack/cepack)
+endif()
+add_test(NAME e2e.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
+set_tests_properties(e2e.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
+add_test(NAME e2e.installer COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_installer_e2e.py
+  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
+set_tests_properties(e2e.installer PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
+# Both suites use one prefix and end its server when they finish: one at a time.
+set_tests_properties(e2e.launcher e2e.installer PROPERTIES RESOURCE_LOCK wineprefix-e2e)
 
 # ---- fuzz: the core under libFuzzer (clang; tests/fuzz) --------------------------
 # A build of its own with clang: only the core libraries and the fuzz targets.

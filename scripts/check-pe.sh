@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console" lines)
-# must be of FORMAT (pe32 or pe32+), have its intended subsystem, and import
-# only system DLLs.
+# check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console [level]"
+# lines) must be of FORMAT (pe32 or pe32+), have its intended subsystem, import
+# only system DLLs, and, where a level is given, carry a manifest that asks for
+# that execution level and common controls 6.0.0.0.
 set -euo pipefail
 list=$1 format=$2
 case $format in
@@ -11,7 +12,7 @@ case $format in
 esac
 allowed='^(kernel32|user32|gdi32|shell32|advapi32|comctl32|msvcrt)\.dll$'
 status=0 count=0
-while read -r exe subsystem; do
+while read -r exe subsystem level; do
   [ -n "$exe" ] || continue
   count=$((count + 1))
   if [ ! -f "$exe" ]; then echo "FAIL $exe: missing"; status=1; continue; fi
@@ -25,10 +26,16 @@ while read -r exe subsystem; do
   [ "$got_magic" = "$magic" ] || problems+=" magic=$got_magic"
   [ "$got_sub" = "$want_sub" ] || problems+=" subsystem=$got_sub(want $subsystem)"
   [ -z "$bad" ] || problems+=" imports:$(tr '\n' ' ' <<<"$bad")"
+  if [ -n "${level:-}" ]; then
+    manifest=$(tr -d '\000' <"$exe" | tr '\r\n\t' '   ' | tr -s ' ' | grep -ao '<assembly .*</assembly>' || true)
+    grep -q "level=\"$level\"" <<<"$manifest" || problems+=" manifest: no level=$level"
+    grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" \
+      || problems+=" manifest: no common controls 6.0.0.0"
+  fi
   if [ -n "$problems" ]; then
     echo "FAIL $exe:$problems"; status=1
   else
-    echo "ok   $(basename "$exe"): $format $subsystem, imports $(tr '\n' ' ' <<<"$dlls")"
+    echo "ok   $(basename "$exe"): $format $subsystem${level:+, $level}, imports $(tr '\n' ' ' <<<"$dlls")"
   fi
 done <"$list"
 [ "$count" -gt 0 ] || { echo "no executables listed in $list"; exit 1; }

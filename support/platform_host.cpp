@@ -151,16 +151,16 @@ int FormatText(char* destination, const char* format, const uintptr_t* arguments
         char type = *f;
         if (type == 0) break;
         ++f;
-        char spec[32];
-        size_t spec_length = static_cast<size_t>(f - start);
-        if (spec_length >= sizeof spec - 2) {
+        char item[32];
+        size_t item_length = static_cast<size_t>(f - start);
+        if (item_length >= sizeof item - 2) {
             ++arguments;  // the item still takes its slot: later items keep theirs
             continue;
         }
-        std::string_view flags(start, spec_length - 1);
+        std::string_view flags(start, item_length - 1);
         size_t k = 0;
         for (char c : flags) {
-            if (c != 'l' && c != 'h') spec[k++] = c;
+            if (c != 'l' && c != 'h') item[k++] = c;
         }
         char piece[Limit];
         int n = 0;
@@ -168,26 +168,26 @@ int FormatText(char* destination, const char* format, const uintptr_t* arguments
         switch (type) {
             case 'd':
             case 'i':
-                spec[k++] = 'd';
-                spec[k] = 0;
-                n = std::snprintf(piece, sizeof piece, spec, static_cast<int32_t>(arg));
+                item[k++] = 'd';
+                item[k] = 0;
+                n = std::snprintf(piece, sizeof piece, item, static_cast<int32_t>(arg));
                 break;
             case 'u':
             case 'x':
             case 'X':
-                spec[k++] = type;
-                spec[k] = 0;
-                n = std::snprintf(piece, sizeof piece, spec, static_cast<uint32_t>(arg));
+                item[k++] = type;
+                item[k] = 0;
+                n = std::snprintf(piece, sizeof piece, item, static_cast<uint32_t>(arg));
                 break;
             case 'c':
-                spec[k++] = 'c';
-                spec[k] = 0;
-                n = std::snprintf(piece, sizeof piece, spec, static_cast<int>(static_cast<unsigned char>(arg)));
+                item[k++] = 'c';
+                item[k] = 0;
+                n = std::snprintf(piece, sizeof piece, item, static_cast<int>(static_cast<unsigned char>(arg)));
                 break;
             case 's':
-                spec[k++] = 's';
-                spec[k] = 0;
-                n = std::snprintf(piece, sizeof piece, spec, arg ? reinterpret_cast<const char*>(arg) : "(null)");
+                item[k++] = 's';
+                item[k] = 0;
+                n = std::snprintf(piece, sizeof piece, item, arg ? reinterpret_cast<const char*>(arg) : "(null)");
                 break;
             default:
                 --arguments;

@@ -292,7 +292,7 @@ TEST(FormatText, OneSlotPerItemAndNeverPast1024Bytes) {
 }
 
 #ifndef _WIN32
-// The host stand-in drops an item whose specification is absurdly long, but
+// The host stand-in drops an item whose format is absurdly long, but
 // the items behind it must still get their own arguments.
 TEST(FormatText, OverlongItemKeepsLaterArgumentsInPlace) {
     char out[1100];

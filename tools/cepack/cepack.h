@@ -28,6 +28,7 @@ struct BuildOptions {
     std::string stub;  // empty: a bare archive
     std::string input;
     int destinationLength = DefaultDestinationLength;
+    bool lint = true;  // check the installer's setup file when the folder has one
 };
 
 struct Streams {
@@ -39,6 +40,14 @@ int RunBuild(const BuildOptions& options, const Streams& streams);
 int RunList(const std::string& package, const Streams& streams);
 int RunVerify(const std::string& package, const Streams& streams);
 int RunExtract(const std::string& package, const std::string& directory, const Streams& streams);
+int RunLint(const std::string& directory, const Streams& streams);
 int RunCommandLine(int argc, char** argv, const Streams& streams);
+
+// The setup information file of a package folder (install.inf, or the one of
+// the installer the launcher would start), checked with the installer's own
+// reading rules; findings go to out, one per line with section and key.
+// ExitOk, ExitRefused with findings, ExitNoInput. With onlyWithSetupFile a
+// folder without the file passes unchecked (*checked stays false).
+int LintFolder(const std::string& directory, std::ostream& out, bool onlyWithSetupFile, bool* checked);
 
 }  // namespace cepack

@@ -1,4 +1,4 @@
-// The command line: cepack build | list | verify | extract.
+// The command line: cepack build | list | verify | extract | lint.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -13,10 +13,11 @@ namespace cepack {
 namespace {
 
 const char* const HelpText =
-    "usage: cepack build -o PACKAGE [--stub zipstub.exe] [--dest-length N] DIR\n"
+    "usage: cepack build -o PACKAGE [--stub zipstub.exe] [--dest-length N] [--no-lint] DIR\n"
     "       cepack list PACKAGE\n"
     "       cepack verify PACKAGE\n"
     "       cepack extract PACKAGE DIR\n"
+    "       cepack lint DIR\n"
     "\n"
     "build    packs every file below DIR (sorted, deflated at the best level or\n"
     "         stored) into a ZIP appended to the stub, with offsets counted from\n"
@@ -24,10 +25,16 @@ const char* const HelpText =
     "         input gives the same bytes. Names the launcher could not extract\n"
     "         are refused; --dest-length N is the length assumed for the\n"
     "         launcher's working directory when judging name lengths (default 64).\n"
+    "         A folder with the installer's setup file is linted first and\n"
+    "         refused when that finds problems (--no-lint packs it anyway).\n"
     "list     one line per entry: size, compressed size, method, date, name.\n"
     "verify   test-extracts every entry with the launcher's engine into a\n"
     "         private temporary directory and checks its CRC.\n"
     "extract  unpacks the package into DIR exactly as the launcher does.\n"
+    "lint     checks DIR's install.inf (setup.inf beside setup.exe) as the\n"
+    "         installer reads it: Program set, Dir a plain name, the language\n"
+    "         count and letters, every listed file present for every language,\n"
+    "         an .ini in every list, names that stay inside the folder.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -36,7 +43,7 @@ const char* const HelpText =
     "  3  not a package (no ZIP end record)\n"
     "  4  defective package (the launcher would refuse it); verify found faults\n"
     "  5  the output can't be written\n"
-    "  6  build refused the input (see the messages)\n";
+    "  6  build refused the input; lint found problems (see the messages)\n";
 
 int Usage(const Streams& s, const std::string& complaint) {
     s.err << "cepack: " << complaint << "\n" << "Try 'cepack --help'.\n";
@@ -57,6 +64,8 @@ int ParseBuild(const std::vector<std::string>& args, const Streams& s) {
             long n = std::strtol(args[++i].c_str(), &end, 10);
             if (*end != 0 || n < 3 || n > PathMaxChars - 1) return Usage(s, "--dest-length takes 3 to 258");
             options.destinationLength = static_cast<int>(n);
+        } else if (a == "--no-lint") {
+            options.lint = false;
         } else if (!a.empty() && a[0] == '-') {
             return Usage(s, "build: unknown or incomplete option " + a);
         } else if (options.input.empty()) {
@@ -86,7 +95,8 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
     if (command == "list" && args.size() == 1) return RunList(args[0], s);
     if (command == "verify" && args.size() == 1) return RunVerify(args[0], s);
     if (command == "extract" && args.size() == 2) return RunExtract(args[0], args[1], s);
-    if (command == "list" || command == "verify" || command == "extract") {
+    if (command == "lint" && args.size() == 1) return RunLint(args[0], s);
+    if (command == "list" || command == "verify" || command == "extract" || command == "lint") {
         return Usage(s, command + ": wrong number of arguments");
     }
     return Usage(s, "unknown command " + command);

@@ -1,0 +1,85 @@
+// The full-screen backdrop: a dark blue fill, the product title in large
+// letters at the top left and the copyright line at the bottom left, each
+// over a black shadow.
+#include "installer/install_win32.h"
+
+namespace {
+
+const COLORREF BackdropColour = RGB(0, 0, 128);
+const COLORREF TextColour = RGB(255, 255, 255);
+const COLORREF ShadowColour = RGB(0, 0, 0);
+
+constexpr int TitleShadowOffset = 5;
+constexpr int CopyrightShadowOffset = 3;
+constexpr int TitleMargin = 10;
+
+struct FontHeights {
+    int Title;
+    int Copyright;
+};
+
+FontHeights FontHeightsFor(int screenWidth) {
+    if (screenWidth >= 1 && screenWidth <= 599) return {60, 20};
+    if (screenWidth >= 600 && screenWidth <= 900) return {80, 25};
+    return {100, 30};
+}
+
+HFONT CreateBackdropFont(int height) {
+    return CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, PROOF_QUALITY, VARIABLE_PITCH | FF_SWISS, "Arial");
+}
+
+class FontGuard {
+public:
+    explicit FontGuard(HFONT font) : font_(font) {}
+    ~FontGuard() {
+        if (font_) DeleteObject(font_);
+    }
+    FontGuard(const FontGuard&) = delete;
+    FontGuard& operator=(const FontGuard&) = delete;
+    HFONT Get() const { return font_; }
+
+private:
+    HFONT font_;
+};
+
+}  // namespace
+
+void EraseBackdrop(HWND window, HDC hdc) {
+    RECT client;
+    GetClientRect(window, &client);
+    HBRUSH brush = CreateSolidBrush(BackdropColour);
+    FillRect(hdc, &client, brush);
+    DeleteObject(brush);
+}
+
+void PaintBackground(HDC hdc) {
+    FontGuard titleFont(CreateBackdropFont(FontHeightsFor(GetSystemMetrics(SM_CXSCREEN)).Title));
+    FontGuard copyrightFont(CreateBackdropFont(FontHeightsFor(GetSystemMetrics(SM_CXSCREEN)).Copyright));
+    SetBkMode(hdc, TRANSPARENT);
+    RECT r;
+    GetClientRect(MainWindowHandle(), &r);
+
+    // Title: the shadow 5 to the right and below the text, both wrapped in
+    // the client rectangle shrunk by 10 on every side.
+    RECT title = {r.left + TitleMargin + TitleShadowOffset, r.top + TitleMargin + TitleShadowOffset,
+                  r.right - TitleMargin + TitleShadowOffset, r.bottom - TitleMargin + TitleShadowOffset};
+    HGDIOBJ previous = SelectObject(hdc, titleFont.Get());
+    SetTextColor(hdc, ShadowColour);
+    DrawTextA(hdc, ProgramTitle, -1, &title, DT_WORDBREAK);
+    OffsetRect(&title, -TitleShadowOffset, -TitleShadowOffset);
+    SetTextColor(hdc, TextColour);
+    DrawTextA(hdc, ProgramTitle, -1, &title, DT_WORDBREAK);
+
+    // Copyright: on the bottom edge, the shadow 3 to the right and below.
+    SelectObject(hdc, copyrightFont.Get());
+    RECT copyright = {title.left + CopyrightShadowOffset, title.top, title.right, title.bottom};
+    SetTextColor(hdc, ShadowColour);
+    DrawTextA(hdc, CopyrightText, -1, &copyright, DT_SINGLELINE | DT_BOTTOM);
+    copyright.left -= CopyrightShadowOffset;
+    copyright.bottom -= CopyrightShadowOffset;
+    SetTextColor(hdc, TextColour);
+    DrawTextA(hdc, CopyrightText, -1, &copyright, DT_SINGLELINE | DT_BOTTOM);
+
+    SelectObject(hdc, previous);
+}

@@ -1,0 +1,40 @@
+// The copy with backup under the two-bar progress dialog, which owns every
+// message box of the copy while the main window is disabled.
+#include "installer/copy_files.h"
+#include "installer/install_win32.h"
+#include "support/platform.h"
+#include "support/progress.h"
+#include "support/progress_dialog.h"
+
+namespace {
+
+HWND DialogHandle() { return static_cast<HWND>(ProgressDialog); }
+
+void SetDialogLine(int controlId, const char* text) { SetDlgItemTextA(DialogHandle(), controlId, text); }
+
+void ShowCopyWarning(const char* text) { MessageBoxA(DialogHandle(), text, MainCaption, MB_ICONWARNING); }
+
+}  // namespace
+
+int InstallWithBackup() {
+    TheCopyUi = CopyUi{SetDialogLine, ShowCopyWarning};
+    int32_t total = SumSourceSizes();
+    EnableWindow(MainWindowHandle(), FALSE);
+    ProgressDialog = CreateProgressDialog(ProgramInstance, MainWindow);
+    PumpDialogWindow = ProgressDialog;
+    SetProgressTotal(total);
+
+    SetDialogLine(PhaseLineId, "Backup data:");
+    BackupExistingFiles();
+    SetDialogLine(PhaseLineId, "Installing file:");
+    int result = InstallFiles();
+
+    ShowOverallPercent(100);
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+    DestroyProgressDialog();
+    EnableWindow(MainWindowHandle(), TRUE);
+    ProgressDialog = nullptr;
+    PumpDialogWindow = nullptr;
+    PumpMessages();
+    return result;
+}

@@ -1,0 +1,239 @@
+// Where things are on the PC: the CE services directory from the registry
+// and CeAppMgr.exe in it, the destination dialog MYINPUTDIALOG with the
+// folder browser, and the preparation of the destination directory.
+#include <shlobj.h>
+
+#include "installer/app_manager.h"
+#include "installer/destination.h"
+#include "installer/install_win32.h"
+#include "support/file_layer.h"
+#include "support/text.h"
+
+namespace {
+
+const char CeServicesKey[] = "SOFTWARE\\Microsoft\\Windows CE Services";
+const char InstalledDirValue[] = "InstalledDir";
+// Windows Mobile Device Center 6.1 on Microsoft's download centre, for
+// 32-bit and 64-bit Windows; and the vendor's host for ActiveSync.
+const char DeviceCenterAddress32[] = "https://www.microsoft.com/en-us/download/details.aspx?id=14";
+const char DeviceCenterAddress64[] = "https://www.microsoft.com/en-us/download/details.aspx?id=3182";
+const char VendorHost[] = "www.microsoft.com";
+
+constexpr int PromptId = 100;
+constexpr int InputId = 101;
+constexpr int BrowseId = 102;
+constexpr UINT AddressClipboardFlags = GMEM_MOVEABLE | GMEM_DDESHARE;
+
+// The registry value in the 32-bit view, whatever its type; empty when
+// missing or too long for a path.
+void ReadInstalledDir(char* value) {
+    value[0] = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CeServicesKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD size = PathBufferSize;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, InstalledDirValue, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+        ERROR_SUCCESS) {
+        // The stored data need not end in a NUL.
+        value[size < PathBufferSize ? size : PathMaxChars] = 0;
+    } else {
+        value[0] = 0;
+    }
+    RegCloseKey(key);
+}
+
+bool IsWindows64() {
+#ifdef _WIN64
+    return true;
+#else
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto isWow64 = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "IsWow64Process") : nullptr));
+    BOOL wow64 = FALSE;
+    return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+const char* DeviceCenterAddress() { return IsWindows64() ? DeviceCenterAddress64 : DeviceCenterAddress32; }
+
+void CopyAddressToClipboard(const char* address) {
+    size_t size = TextLength(address) + 1;
+    HGLOBAL memory = GlobalAlloc(AddressClipboardFlags, size);
+    if (memory == nullptr) return;
+    char* text = static_cast<char*>(GlobalLock(memory));
+    if (text == nullptr) {
+        GlobalFree(memory);
+        return;
+    }
+    TextCopy(text, address);
+    GlobalUnlock(memory);
+    if (!OpenClipboard(MainWindowHandle())) {
+        GlobalFree(memory);
+        return;
+    }
+    EmptyClipboard();
+    if (SetClipboardData(CF_TEXT, memory) == nullptr) GlobalFree(memory);
+    CloseClipboard();
+}
+
+void ShowDeviceManagerMissing(const char* address) {
+    char text[1025];
+    if (VistaOrLater) {
+        uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(address)};
+        FormatText(text,
+                   "Cannot install!\rPlease get the Mobile Device Center 6.1 or later:\r%s !\r"
+                   "The URL has been copied to the clipboard.",
+                   arguments);
+        MessageBoxA(MainWindowHandle(), text, MainCaption, MB_OKCANCEL | MB_ICONINFORMATION);
+    } else {
+        uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(VendorHost)};
+        FormatText(text, "Cannot install!\rPlease install Microsoft ActiveSync from %s !", arguments);
+        MessageBoxA(MainWindowHandle(), text, MainCaption, MB_ICONWARNING);
+    }
+}
+
+// AskText's parameters, for its dialog procedure.
+struct AskTextRequest {
+    const char* Caption;
+    const char* Prompt;
+    char* Buffer;
+    uint16_t Capacity;
+    bool (*Accept)(const char* text);
+};
+AskTextRequest TheAskText = {};
+
+void BrowseForDestination(HWND dialog) {
+    if (!Win95ShellOrLater) return;
+    LPITEMIDLIST root = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(dialog, CSIDL_DRIVES, &root)) || root == nullptr) return;
+    char setting[PathBufferSize];
+    ReadDestinationSetting(setting);
+    const char* dirName = DestinationDirName(setting);
+    char title[1025];
+    uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(dirName)};
+    FormatText(title, "Please select the directory in which the %s-directory shall be created:", arguments);
+    char displayName[MAX_PATH];
+    BROWSEINFOA info = {};
+    info.hwndOwner = dialog;
+    info.pidlRoot = root;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    char path[MAX_PATH];
+    bool havePath = chosen != nullptr && SHGetPathFromIDListA(chosen, path);
+    if (chosen) ILFree(chosen);
+    ILFree(root);
+    if (!havePath) return;
+    AppendBrowsedDirName(path, dirName);
+    SetDlgItemTextA(dialog, InputId, path);
+}
+
+void TakeInput(HWND dialog) { GetDlgItemTextA(dialog, InputId, TheAskText.Buffer, TheAskText.Capacity); }
+
+INT_PTR OnAskTextInit(HWND dialog) {
+    if (!Win95ShellOrLater) ShowWindow(GetDlgItem(dialog, BrowseId), SW_HIDE);
+    SetWindowTextA(dialog, TheAskText.Caption);
+    SetDlgItemTextA(dialog, PromptId, TheAskText.Prompt);
+    SetDlgItemTextA(dialog, InputId, TheAskText.Buffer);
+    SendDlgItemMessageA(dialog, InputId, EM_LIMITTEXT, TheAskText.Capacity - 1u, 0);
+    CentreOverOwner(dialog);
+    return TRUE;
+}
+
+// Refused input keeps the dialog open with the text selected for retyping.
+INT_PTR OnAskTextOk(HWND dialog) {
+    TakeInput(dialog);
+    if (TheAskText.Accept && !TheAskText.Accept(TheAskText.Buffer)) {
+        MessageBoxA(dialog, "Please enter the full path of the target directory, for example C:\\Program Files\\Tools.",
+                    MainCaption, MB_ICONWARNING);
+        HWND input = GetDlgItem(dialog, InputId);
+        SetFocus(input);
+        SendMessageA(input, EM_SETSEL, 0, -1);
+        return TRUE;
+    }
+    EndDialog(dialog, IDOK);
+    return TRUE;
+}
+
+INT_PTR CALLBACK AskTextDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) return OnAskTextInit(dialog);
+    if (message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wParam)) {
+        case IDOK:
+            return OnAskTextOk(dialog);
+        case IDCANCEL:
+            TakeInput(dialog);
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        case BrowseId:
+            BrowseForDestination(dialog);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR AskText(const char* caption, const char* prompt, char* buffer, uint16_t capacity,
+                bool (*accept)(const char* text)) {
+    TheAskText = AskTextRequest{caption, prompt, buffer, capacity, accept};
+    return DialogBoxParamA(ProgramInstance, "MYINPUTDIALOG", MainWindowHandle(), AskTextDialogProc, 0);
+}
+
+bool AskExistingDirectory() {
+    int answer = MessageBoxA(MainWindowHandle(),
+                             "The specified directory already exists. Do you want to install the program there "
+                             "anyway? (Existing versions will be overwritten!)\r"
+                             "To update an installed version, install into the directory it was installed in.",
+                             MainCaption, MB_YESNO | MB_ICONQUESTION);
+    return answer == IDYES;
+}
+
+}  // namespace
+
+bool CheckDeviceManager() {
+    char value[PathBufferSize];
+    ReadInstalledDir(value);
+    if (value[0] == 0) {
+        TextCopy(CeServicesDir, "c:\\");
+    } else {
+        ExpandPercentVars(value, PathMaxChars);
+        TextCopyMax(CeServicesDir, value, PathMaxChars);
+        AppendBackslashInPath(CeServicesDir);
+    }
+    // A program path that does not fit is not looked for: cut, it would
+    // name some other file.
+    char program[PathBufferSize + 16];
+    TextCopy(program, CeServicesDir);
+    TextAppend(program, AppManagerName);
+    if (TextLength(program) <= PathMaxChars && IsExistingFile(program)) return true;
+
+    const char* address = DeviceCenterAddress();
+    CopyAddressToClipboard(address);
+    ShowDeviceManagerMissing(address);
+    return false;
+}
+
+INT_PTR AskDestination() {
+    ProposeDestination();
+    return AskText(MainCaption, "Please enter target directory for installation", DestinationDir, PathMaxChars,
+                   IsUsableDestination);
+}
+
+bool PrepareDestination() {
+    char program[PathBufferSize];
+    DWORD length = GetModuleFileNameA(nullptr, program, PathBufferSize);
+    program[length < PathBufferSize ? length : 0] = 0;
+    SetSourceDirFromProgramPath(program);
+    TrimDestination(DestinationDir);
+    int kind = ExamineDestination(DestinationDir);
+    if (kind == DestinationIsDirectory) {
+        if (!IsInstallerDirectory(DestinationDir) && !AskExistingDirectory()) return false;
+    } else {
+        MakeDirectory(DestinationDir);
+    }
+    return true;
+}

@@ -1,0 +1,29 @@
+// An INI reader over a text in memory with the semantics of the system's
+// profile functions, so that the host (tests, cepack lint) reads a setup
+// information file as the installer will: names match without regard to
+// case, the first section of a name counts and in it the first key,
+// surrounding blanks and one pair of matching quotes are dropped, a line
+// without "=" is no value, and a missing key yields the default.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "installer/setup_file.h"
+
+struct IniText {
+    const char* Text;
+    size_t Length;
+};
+
+// GetPrivateProfileStringA: copies at most size - 1 characters and returns
+// the number copied.
+uint32_t IniReadString(const IniText* ini, const char* section, const char* key, const char* defaultValue,
+                       char* buffer, uint32_t size);
+// GetPrivateProfileIntA: the default for a missing or empty value, else the
+// leading decimal number (0 when there is none).
+int32_t IniReadInt(const IniText* ini, const char* section, const char* key, int32_t defaultValue);
+// Whether the section exists (with any keys or none).
+bool IniHasSection(const IniText* ini, const char* section);
+
+ProfileReader IniProfileReader(const IniText* ini);

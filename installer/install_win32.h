@@ -1,0 +1,45 @@
+// What the installer's Win32 files share: the program's module, the private
+// message, the close request and the steps of the two stages.
+#pragma once
+
+#include <windows.h>
+
+#include "installer/install_state.h"
+
+constexpr UINT WM_STARTINSTALL = WM_USER + 1;
+
+extern HINSTANCE ProgramInstance;
+
+inline HWND MainWindowHandle() { return static_cast<HWND>(MainWindow); }
+
+// Posts WM_SYSCOMMAND SC_CLOSE to the main window; the default window
+// procedure closes it.
+void PostCloseRequest();
+
+// The setup information file and the language (setup_win32.cpp).
+void LocateSetupFile();
+void ReadSetupTexts();
+bool SetupFileExists();
+void ShowSetupFileMissing();
+bool ChooseLanguage();
+
+// The device manager and the destination (destination_win32.cpp).
+bool CheckDeviceManager();
+INT_PTR AskDestination();
+bool PrepareDestination();
+
+// The copy under the progress dialog (copy_win32.cpp).
+int InstallWithBackup();
+
+// The hand-over and the final message (app_manager_win32.cpp).
+int StartAppManager();
+void ShowFinalMessage(int result);
+
+// The backdrop (backdrop_win32.cpp).
+void EraseBackdrop(HWND window, HDC hdc);
+void PaintBackground(HDC hdc);
+
+// Centres a dialog over its owner, both rectangles in screen coordinates.
+void CentreOverOwner(HWND dialog);
+// A bounded AppendBackslash for a PathBufferSize buffer: false when it does not fit.
+bool AppendBackslashInPath(char* path);

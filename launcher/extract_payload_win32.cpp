@@ -1,0 +1,58 @@
+// Unpacks the payload archive appended to the launcher into TempDir under the
+// progress dialog, and tells the user when that fails.
+#include <windows.h>
+
+#include "launcher/extract_driver.h"
+#include "launcher/zipstub.h"
+#include "support/progress.h"
+#include "support/progress_dialog.h"
+
+namespace {
+
+constexpr UINT MessageStyle = MB_OK | MB_ICONEXCLAMATION;
+// Offsets in the appended archive are file positions: base 0, whole file.
+constexpr uint32_t WholeFileBase = 0;
+constexpr int32_t WholeFileSize = 0;
+constexpr int32_t UnusableArchive = -1;
+
+const char DefectiveText[] =
+    "Error, installation file defective!\r"
+    "Your download was probably incomplete!\r\r"
+    "Fehler, Installationsdatei defekt!\r"
+    "Ihr Download war wahrscheinlich nicht komplett!";
+const char CancelledText[] = "Installation aborted!\r\rInstallation abgebrochen!";
+const char WriteErrorText[] =
+    "Error writing to temporary directory, disk may be full or write protected!\r"
+    "Try renaming this file to install.zip and unpack it with an unzip tool!\r\r"
+    "Fehler beim Schreiben in tempor\xE4res Verzeichnis!\r"
+    "Benennen Sie die Datei in install.zip um, und entpacken Sie sie mit einem ZIP-Entpacker!";
+
+void ShowOutcome(int32_t result) {
+    HWND owner = static_cast<HWND>(ProgressDialog);
+    switch (result) {
+        case WalkOk: break;
+        case WalkCancelled: MessageBoxA(owner, CancelledText, OwnPath, MessageStyle); break;
+        case WalkWriteError: MessageBoxA(owner, WriteErrorText, TempDir, MessageStyle); break;
+        default: MessageBoxA(owner, DefectiveText, OwnPath, MessageStyle); break;
+    }
+}
+
+}  // namespace
+
+bool ExtractPayload() {
+    int32_t total = SumUncompressedSizes(OwnPath, WholeFileBase, WholeFileSize);
+    if (total == UnusableArchive) {
+        MessageBoxA(nullptr, DefectiveText, OwnPath, MessageStyle);
+        return false;
+    }
+    ProgressDialog = CreateProgressDialog();
+    SetProgressTotal(total);
+    int32_t result = ExtractAllEntries(OwnPath, TempDir, WholeFileBase, WholeFileSize);
+    ShowOverallPercent(100);
+    // The user has turned to another program: the outcome deserves a sound.
+    if (GetActiveWindow() != static_cast<HWND>(ProgressDialog)) MessageBeep(0);
+    ShowOutcome(result);
+    DestroyProgressDialog();
+    ProgressDialog = nullptr;
+    return result == WalkOk;
+}

@@ -1,0 +1,60 @@
+// Where the working directory goes: TEMP, TMP, the Windows directory's temp,
+// the Windows directory, then the root of every fixed drive from C on.
+#include <windows.h>
+
+#include "launcher/work_directory.h"
+#include "launcher/zipstub.h"
+
+namespace {
+
+constexpr UINT MessageStyle = MB_OK | MB_ICONEXCLAMATION;
+const char NoTempDirText[] =
+    "Error, could not access temporary directory!\r"
+    "Try renaming this file to install.zip and unpack it with an unzip tool!\r\r"
+    "Fehler, konnte nicht auf tempor\xE4res Verzeichnis zugreifen!\r"
+    "Benennen Sie die Datei in install.zip um, und entpacken Sie sie mit einem ZIP-Entpacker!";
+const char NoTempDirCaption[] = "Install";
+constexpr UINT WindowsTempRoom = 240;  // leaves room for "\temp"
+
+bool TryWindowsTemp(char* buffer) {
+    char candidate[PathBufferSize];
+    UINT n = GetWindowsDirectoryA(candidate, WindowsTempRoom);
+    if (n == 0 || n >= WindowsTempRoom) return false;
+    AppendBackslash(candidate);
+    TextAppend(candidate, "temp");
+    return TryTempCandidate(buffer, candidate);
+}
+
+bool TryWindowsDirectory(char* buffer) {
+    char candidate[PathBufferSize];
+    UINT n = GetWindowsDirectoryA(candidate, PathMaxChars);
+    if (n == 0 || n >= static_cast<UINT>(PathMaxChars)) return false;
+    return TryTempCandidate(buffer, candidate);
+}
+
+bool TryFixedDrives(char* buffer) {
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        if (GetDriveKind(letter - 'A') != DRIVE_FIXED) continue;
+        char root[] = "c:\\";
+        root[0] = letter;
+        if (TryTempCandidate(buffer, root)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int GetDriveKind(int drive) {
+    char root[] = "c:\\";
+    root[0] = static_cast<char>('a' + drive);
+    UINT kind = GetDriveTypeA(root);
+    return kind == DRIVE_NO_ROOT_DIR ? DRIVE_UNKNOWN : static_cast<int>(kind);
+}
+
+bool FindTempDirectory(char* buffer) {
+    if (TryTempCandidate(buffer, ReadEnvironmentValue("TEMP"))) return true;
+    if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
+    if (TryWindowsTemp(buffer) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;
+    MessageBoxA(nullptr, NoTempDirText, NoTempDirCaption, MessageStyle);
+    return false;
+}

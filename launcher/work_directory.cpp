@@ -1,0 +1,91 @@
+#include "launcher/work_directory.h"
+
+#include "support/file_layer.h"
+#include "support/platform.h"
+
+namespace {
+
+char EnvironmentValue[EnvironmentValueSize];
+
+// Room the new name needs behind the base: "\", the prefix, three digits and
+// the backslash the launcher appends while it works in the directory.
+constexpr size_t NewNameRoom = 1 + sizeof TempDirPrefix - 1 + 3 + 1;
+
+bool IsAbsoluteBase(const char* path) { return (path[0] != 0 && path[1] == ':') || IsUncName(path); }
+
+// Writes n's decimal digits (no leading zeros) at out.
+void WriteNumber(char* out, int n) {
+    char digits[4];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n > 0 && count < 3);
+    while (count > 0) *out++ = digits[--count];
+    *out = 0;
+}
+
+}  // namespace
+
+char* ReadEnvironmentValue(const char* name) {
+    uint32_t n = ReadEnvironmentVariable(name, EnvironmentValue, EnvironmentValueSize);
+    // Too long: the system reports the size it needs and leaves the buffer as it was.
+    if (n == 0 || n >= EnvironmentValueSize) EnvironmentValue[0] = 0;
+    return EnvironmentValue;
+}
+
+bool TryTempCandidate(char* buffer, const char* candidate) {
+    if (TextLength(candidate) + NewNameRoom > static_cast<size_t>(PathMaxChars)) return false;
+    TextCopy(buffer, candidate);
+    return MakeUniqueSubdirectory(buffer);
+}
+
+bool MakeUniqueSubdirectory(char* buffer) {
+    if (!IsAbsoluteBase(buffer)) return false;
+    if (TextLength(buffer) + NewNameRoom > static_cast<size_t>(PathMaxChars)) return false;
+    if (!IsExistingDirectory(buffer)) return false;
+    AppendBackslash(buffer);
+    TextAppend(buffer, TempDirPrefix);
+    char* number = TextEnd(buffer);
+    for (int n = 0; n < TempDirNumbers; ++n) {
+        WriteNumber(number, n);
+        if (IsExistingDirectory(buffer)) continue;
+        // Anything else in the way (a plain file), or an unwritable base:
+        // give up on this base at once.
+        MakeDirectory(buffer);
+        return LastFileError == ErrorSuccess;
+    }
+    return false;
+}
+
+bool DeleteTempFiles(const char* path) {
+    // A cut path could name another directory: refuse it rather than cut it.
+    if (TextLength(path) + sizeof "\\*.*" - 1 > static_cast<size_t>(PathMaxChars)) return true;
+    char name[PathBufferSize];
+    TextCopy(name, path);
+    AppendBackslash(name);
+    if (!IsAbsoluteBase(name)) return true;
+    char* directoryEnd = TextEnd(name);
+    TextAppendMax(name, "*.*", PathMaxChars);
+
+    bool allDeleted = true;
+    DirEntry entry;
+    BeginDirSearch(name, 0x3F, &entry);
+    while (LastFileError == ErrorSuccess && allDeleted) {
+        if ((entry.Attr & AttrDirectory) == 0) {
+            *directoryEnd = 0;
+            // A cut name could name another file: count it as not deleted.
+            if (TextLength(name) + TextLength(entry.Name) > static_cast<size_t>(PathMaxChars)) {
+                allDeleted = false;
+            } else {
+                TextAppend(name, entry.Name);
+                SetPathAttributes(name, AttrArchive);  // clears read-only, hidden and system
+                RemoveFile(name);
+                if (LastFileError != ErrorSuccess) allDeleted = false;
+            }
+        }
+        ContinueDirSearch(&entry);
+    }
+    EndDirSearch(&entry);
+    return allDeleted;
+}

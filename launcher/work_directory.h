@@ -1,0 +1,28 @@
+// The launcher's working directory: a fresh numbered subdirectory ($qv0 to
+// $qv199) of a base directory, and the removal of the files unpacked into it.
+// Portable over the file layer; the choice of base directories that needs the
+// system (Windows directory, drive types, the error box) is in
+// temp_directory_win32.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "support/text.h"
+
+constexpr char TempDirPrefix[] = "$qv";
+constexpr int TempDirNumbers = 200;
+constexpr uint32_t EnvironmentValueSize = 520;
+
+// Value of an environment variable in one process-wide buffer, overwritten by
+// every call; empty when unset or too long for the buffer. Never null.
+char* ReadEnvironmentValue(const char* name);
+// Copies candidate into buffer and makes a numbered subdirectory there. A
+// candidate that does not fit a path buffer together with the new name is
+// refused like any other failing one.
+bool TryTempCandidate(char* buffer, const char* candidate);
+// buffer holds an absolute base directory (drive or UNC); on success it holds
+// the new directory's path (no trailing backslash).
+bool MakeUniqueSubdirectory(char* buffer);
+// Deletes the plain files directly inside path (read-only ones too); stops at
+// the first that cannot be deleted and then returns false. Subdirectories stay.
+bool DeleteTempFiles(const char* path);

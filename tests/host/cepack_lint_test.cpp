@@ -1,0 +1,82 @@
+// cepack lint and the lint step of cepack build, on the bundled sample and on
+// copies of it with one fault each.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/common/test_util.h"
+
+namespace fs = std::filesystem;
+using testutil::NativePath;
+using testutil::ScratchDir;
+using testutil::ShellQuote;
+
+namespace {
+
+class CepackLintTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::copy(std::string(CE_SOURCE_DIR) + "/examples/sample", NativePath(folder_.Path()),
+                 fs::copy_options::recursive);
+    }
+    int Cepack(const std::string& args, std::string* output) {
+        int status = -1;
+        *output = testutil::RunOutput(std::string(CEPACK_PATH) + " " + args + " 2>&1", &status);
+        return status;
+    }
+    std::string Folder() const { return ShellQuote(NativePath(folder_.Path())); }
+    std::string Inf() const { return folder_.Join("install.inf"); }
+    void Replace(const std::string& from, const std::string& to) {
+        std::string text;
+        ASSERT_TRUE(testutil::ReadFileBytes(Inf(), &text));
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        ASSERT_TRUE(testutil::WriteFileBytes(Inf(), text));
+    }
+    ScratchDir folder_{"lint"};
+    ScratchDir out_{"lintout"};
+};
+
+TEST_F(CepackLintTest, TheSamplePassesAndBuilds) {
+    std::string text;
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
+    EXPECT_NE(text.find("in order"), std::string::npos) << text;
+    EXPECT_EQ(Cepack("build -o " + ShellQuote(NativePath(out_.Join("s.exe"))) + " " + Folder(), &text), 0) << text;
+}
+
+TEST_F(CepackLintTest, FindingsNameSectionAndKeyAndBuildRefuses) {
+    Replace("Count=3", "Count=4");
+    Replace("3=Fran", "3=Dansk,d\r\n4=Fran");
+    fs::remove(NativePath(folder_.Join("liesmich.txt")));
+    std::string text;
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
+    EXPECT_EQ(text,
+              "install.inf: [installd] 3: \"liesmich.txt\" is not in the package folder\n"
+              "install.inf: [languages] 3: letter d is used by an earlier language\n");
+    std::string package = out_.Join("refused.exe");
+    EXPECT_EQ(Cepack("build -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 6) << text;
+    EXPECT_NE(text.find("nothing written: the setup information file has problems"), std::string::npos) << text;
+    EXPECT_FALSE(testutil::PathExists(package));
+    EXPECT_EQ(Cepack("build --no-lint -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 0) << text;
+}
+
+TEST_F(CepackLintTest, FileNamesMatchWithoutCaseAndTheSetupFileFollowsTheInstallersName) {
+    fs::rename(NativePath(folder_.Join("readme.txt")), NativePath(folder_.Join("README.TXT")));
+    std::string text;
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
+
+    // Beside setup.exe the installer reads setup.inf; install.inf is not looked at.
+    fs::rename(NativePath(Inf()), NativePath(folder_.Join("setup.inf")));
+    ASSERT_TRUE(testutil::WriteFileBytes(folder_.Join("setup.exe"), "MZ"));
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
+    fs::rename(NativePath(folder_.Join("setup.inf")), NativePath(folder_.Join("other.inf")));
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
+    EXPECT_NE(text.find("setup.inf: not found"), std::string::npos) << text;
+    // build checks only folders that carry their setup file.
+    EXPECT_EQ(Cepack("build -o " + ShellQuote(NativePath(out_.Join("x.exe"))) + " " + Folder(), &text), 0) << text;
+    EXPECT_EQ(Cepack("lint " + ShellQuote(NativePath(folder_.Join("nowhere"))), &text), 2) << text;
+}
+
+}  // namespace
