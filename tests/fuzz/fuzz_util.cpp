@@ -11,8 +11,8 @@
 namespace fuzz {
 
 ExactBuffer::ExactBuffer(const void* bytes, size_t size, size_t capacity)
-    : data_(static_cast<char*>(std::malloc(capacity ? capacity : 1))), capacity_(capacity) {
-    if (!data_) Fail("out of memory");
+    : data_(static_cast<char*>(std::malloc(capacity))), capacity_(capacity) {
+    if (!data_ && capacity) Fail("out of memory");
     if (size > capacity) size = capacity;
     if (size) std::memcpy(data_, bytes, size);
 }

@@ -233,5 +233,33 @@ for i, t in enumerate(texts):
     for flags, sep, n in [(0, b",", 259), (1, b"\\", 259), (0, b"\\", 10), (1, b",", 1000)]:
         put("text", f"text-{i:02d}-{flags}{n}", bytes([flags]) + sep + n.to_bytes(2, "little") + t)
 
+# ---- setup information files: the sample package's and variants ------------
+sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "sample", "install.inf")
+if os.path.exists(sample):
+    put("setup", "sample.inf", read(sample))
+letters = "dfnkiseazlphrogctx"
+langs = "".join(f"{i + 2}=Language {i + 2},{c}\r\n" for i, c in enumerate(letters))
+full = ("[Installation]\r\nProgram=Demo App\r\nCopyright=(c) Demo\r\n[Destination]\r\nDir=DemoApp\r\n"
+        "[Languages]\r\nCount=19\r\nDefault=1\r\n1=English\r\n" + langs +
+        "[Install]\r\n1=demo.ini\r\n2=demo.arm.cab,s\r\n3=readme.txt,n,x\r\n"
+        + "".join(f"[Install{c}]\r\n1=demo_{c}.ini\r\n" for c in letters) +
+        "[Backup data]\r\n1=readme.txt\r\n2=..\\outside.txt\r\n").encode()
+put("setup", "nineteen-languages.inf", full)
+variants = {
+    "lf-only": full.replace(b"\r\n", b"\n"),
+    "cr-only": full.replace(b"\r\n", b"\r"),
+    "bom-blanks-quotes": b"\xef\xbb\xbf  [ installation ]  \r\n  program =  \"  Quoted Title  \"  \r\n"
+                         b"copyright='x'\r\n[destination]\r\ndir = c:\\abs\\dir\r\n",
+    "duplicates": b"[Install]\r\n1=a.ini\r\n1=b.ini\r\n[install]\r\n2=c.ini\r\n[Languages]\r\nCount=2\r\n"
+                  b"1=One,d\r\n2=Two,D\r\nDefault=0\r\n",
+    "keys-before-sections": b"Program=NoSection\r\n1=x.ini\r\n[Installation]\r\nProgram\r\nProgram=late\r\n",
+    "counts": b"[Languages]\r\nCount=300\r\nDefault=-5\r\n1=A,\r\n2=B\r\n3=C,c\r\n[installc]\r\n1=?!?!?!\r\n"
+              b"[install]\r\n1=../up.ini\r\n2=sub\\file.cab\r\n3=\r\n4=after-empty.ini\r\n",
+    "empty": b"",
+    "headers-only": b"[\r\n]\r\n[]\r\n[[x]]\r\n[Installation\r\n=value\r\n==\r\n",
+}
+for name, data in variants.items():
+    put("setup", name + ".inf", data)
+
 for fuzzer in sorted(made):
     print(f"make-seeds: {made[fuzzer]} seeds for {fuzzer}")
