@@ -224,6 +224,15 @@ many = pyzip([(f"files/{i:05d}-{'x' * 20}.txt", b"") for i in range(1500)], zipf
 put("directory", "py-many-entries", many)
 put("walk", "py-300-entries", pyzip([(f"f{i}", b"x") for i in range(300)], zipfile.ZIP_STORED))
 
+# ---- table builder: kind, first-level width, one length per symbol ----------
+fixed_literals = [8] * 144 + [9] * 112 + [7] * 24 + [8] * 8
+put("huffman", "fixed-literals", bytes([0, 7] + fixed_literals))
+put("huffman", "fixed-distances", bytes([1, 5] + [5] * 30))
+put("huffman", "code-lengths", bytes([2, 7, 2, 3, 3] + [4] * 13 + [5] * 2))
+put("huffman", "one-distance-code", bytes([1, 6, 0, 1]))
+put("huffman", "deep", bytes([0, 9] + list(range(1, 16)) + [15] + [0] * 240 + [15, 14]))
+put("huffman", "sixteen", bytes([1, 6] + [0xFF] * 3))
+
 # ---- text helpers: flags, separator, two bytes of N, then the text -----------
 texts = [b"C:\\Program Files\\CE\\", b"\\\\server\\share", b"\\\\server\\share\\", b"\\\\server",
          b"\\\\server\\share\\dir\\file", b"C:\\", b"C:", b"\"C:\\Program Files\\app.exe\" -x \"y\"",

@@ -9,7 +9,7 @@
 #       runs every kept regression input (tests/fuzz/regressions/FUZZER) once.
 #
 # BUILD is $CE_FUZZ_BUILD, else build-fuzz in the source tree; a missing one
-# is configured and built first. Fuzzers: inflate, directory, walk, text, setup
+# is configured and built first. Fuzzers: inflate, huffman, directory, walk, text, setup
 # (as far as built). The log of each run is BUILD/logs/FUZZER.log.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
@@ -42,6 +42,7 @@ options_of() {
     directory) echo -max_len=200000 ;;
     walk) echo -max_len=65536 ;;
     text) echo -max_len=4096 ;;
+    huffman) echo -max_len=400 ;;
     *) echo -max_len=16384 ;;
   esac
 }
