@@ -19,6 +19,19 @@ if(CE_SANITIZE)
   add_link_options(${CE_SANITIZE_FLAGS})
 endif()
 
+# The fuzz build: coverage for libFuzzer in everything it compiles; only the
+# fuzz targets themselves link libFuzzer's main (tests/fuzz).
+if(CE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "CE_FUZZ needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  set(CE_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+      -fno-omit-frame-pointer -g
+      -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/tests/fuzz/coverage-ignore.txt)
+  add_compile_options(${CE_FUZZ_FLAGS})
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(CE_TARGET STREQUAL "host")
   set(CE_IS_WINDOWS OFF)
 else()

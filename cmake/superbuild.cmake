@@ -75,3 +75,25 @@ set_tests_properties(e2e.launcher e2e.installer PROPERTIES RESOURCE_LOCK winepre
 add_test(NAME sweep.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/sweeps.py
   --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-sweep)
 set_tests_properties(sweep.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "sweep" TIMEOUT 1200)
+
+# ---- fuzz: the core under libFuzzer (clang; tests/fuzz) --------------------------
+# A build of its own with clang: only the core libraries and the fuzz targets.
+# Each fuzzer replays its kept regression inputs and runs 30 seconds.
+ExternalProject_Add(build_fuzz
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+  CMAKE_ARGS ${CE_SUB_COMMON} -DCE_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+             -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  STEP_TARGETS build)
+set(CE_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz)
+set(CE_FUZZ_RUN ${CMAKE_SOURCE_DIR}/tests/fuzz/run.sh -b ${CE_FUZZ_DIR})
+ce_glob(ce_fuzzer_sources ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzzer.cpp)
+foreach(source ${ce_fuzzer_sources})
+  get_filename_component(stem ${source} NAME_WE)
+  string(REGEX REPLACE "_fuzzer$" "" name ${stem})
+  add_test(NAME fuzz.${name}.replay COMMAND ${CE_FUZZ_RUN} --replay ${name})
+  add_test(NAME fuzz.${name} COMMAND ${CE_FUZZ_RUN} ${name} 30)
+  set_tests_properties(fuzz.${name}.replay fuzz.${name} PROPERTIES LABELS "fuzz")
+endforeach()

@@ -17,7 +17,6 @@ namespace {
 
 constexpr FileOpenMode ReadOnlyMode = 0x00;
 constexpr FileOpenMode ReadWriteMode = 0x02;
-constexpr int32_t EntryIntegerLimit = 32000;
 
 void SetLine(int id, const char* text) {
     if (TheCopyUi.SetLine) TheCopyUi.SetLine(id, text);

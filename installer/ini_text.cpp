@@ -12,10 +12,15 @@ struct Span {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\x1a'; }
 
 // Same as the profile functions: a line ends at the next LF, or at the next
-// CR when no LF follows at all.
-const char* LineEnd(const char* p, const char* end) {
-    for (const char* q = p; q < end; ++q) {
-        if (*q == '\n') return q;
+// CR when no LF follows at all. Once no LF follows, none follows a later line
+// either: lineFeedAhead remembers that, so a file of CR lines is not searched
+// to its end for every line.
+const char* LineEnd(const char* p, const char* end, bool* lineFeedAhead) {
+    if (*lineFeedAhead) {
+        for (const char* q = p; q < end; ++q) {
+            if (*q == '\n') return q;
+        }
+        *lineFeedAhead = false;
     }
     for (const char* q = p; q < end; ++q) {
         if (*q == '\r') return q;
@@ -75,8 +80,9 @@ bool WalkSection(const IniText* ini, const char* section, Visit visit) {
     // Keys in front of the first header belong to a section without a name.
     bool inside = SameName(Span{p, p}, section);
     bool seen = inside;
+    bool lineFeedAhead = true;
     while (p < end) {
-        const char* lineEnd = LineEnd(p, end);
+        const char* lineEnd = LineEnd(p, end, &lineFeedAhead);
         Span line = Trim(Span{p, lineEnd});
         p = lineEnd < end ? lineEnd + 1 : end;
         if (line.Begin == line.End) continue;
@@ -124,9 +130,12 @@ uint32_t CopyValue(Span value, char* buffer, uint32_t size) {
         length -= 2;
     }
     if (length > size - 1) length = size - 1;
-    for (size_t i = 0; i < length; ++i) buffer[i] = value.Begin[i];
-    buffer[length] = 0;
-    return static_cast<uint32_t>(length);
+    // A NUL byte in the file ends the text there: the count is what the
+    // caller's string holds.
+    size_t i = 0;
+    for (; i < length && value.Begin[i] != 0; ++i) buffer[i] = value.Begin[i];
+    buffer[i] = 0;
+    return static_cast<uint32_t>(i);
 }
 
 }  // namespace

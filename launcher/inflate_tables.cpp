@@ -62,7 +62,7 @@ DecodeEntry* AllocateTable(TableBuilder* builder, uint32_t width) {
 // included): wide enough for the codes that follow to fill it, never wider than
 // the longest code needs or than the first level, and cut so that a table never
 // straddles the end-of-block code's length.
-uint32_t SubTableWidth(const uint16_t* count, uint32_t length, uint32_t left, uint32_t base, uint32_t longest,
+uint32_t SubTableWidth(const uint32_t* count, uint32_t length, uint32_t left, uint32_t base, uint32_t longest,
                        uint32_t lookupBits, uint32_t endLength) {
     uint32_t limit = longest - base < lookupBits ? longest - base : lookupBits;
     uint32_t width = length - base < limit ? length - base : limit;
@@ -121,7 +121,8 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
     if (n > MaxSymbols) return TableInvalid;
     uint32_t endLength = n > 256 ? lengths[256] : MaxCodeLength;
 
-    uint16_t count[MaxCodeLength + 2] = {};
+    // 32 bits: the patterns an incomplete code of 16-bit codes leaves reach 65536.
+    uint32_t count[MaxCodeLength + 2] = {};
     for (uint32_t i = 0; i < n; ++i) {
         if (lengths[i] > MaxCodeLength) {
             *lookupBits = 0;
@@ -153,7 +154,7 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
     }
     left -= count[longest];
     if (left < 0) return TableInvalid;
-    count[longest] = static_cast<uint16_t>(count[longest] + left);
+    count[longest] += static_cast<uint32_t>(left);
 
     // Symbols by length, then by value.
     uint16_t offset[MaxCodeLength + 2] = {};

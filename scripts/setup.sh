@@ -8,6 +8,7 @@ packages=(
   wine64 xvfb xdotool imagemagick locales
   zip unzip p7zip-full libarchive-tools osslsigncode openssl nsis
   zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev
+  libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -608,6 +608,14 @@ TEST(BuildDecodeTable, Results) {
         EXPECT_EQ(e->Value, symbol);
         EXPECT_EQ(used + e->Bits, deep[symbol]);
     }
+    // Only 16-bit codes: the patterns left over at 16 bits reach 65536 (found by
+    // the table fuzzer; a 16-bit count wrapped to 0 and no table was built).
+    EXPECT_EQ(build({16, 0, 16}, 6), Built(TableIncomplete, 16u));
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table[0].Value, 0);
+    EXPECT_EQ(table[0].Bits, 16);
+    EXPECT_EQ(table[0x8000].Value, 2);
+    EXPECT_EQ(table[1].Op, OpInvalid);
     ReleaseDecodeTables(table);
 }
 

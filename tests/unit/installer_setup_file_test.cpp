@@ -57,6 +57,33 @@ TEST_F(SetupFileTest, ValuesAreCutToTheBufferAndIntegersParsedLikeTheSystem) {
     EXPECT_EQ(ReadSetupInt("s", "missing", 7), 7);
 }
 
+TEST_F(SetupFileTest, NulByteInAValueEndsItsText) {
+    // Found by the setup-file fuzzer: the count included the bytes behind the NUL.
+    Use(std::string("[s]\n1=x.ini\0tail\nk=\"\0\"\nn=\0 12\n", 30));
+    EXPECT_EQ(Read("s", "1"), "x.ini");
+    EXPECT_EQ(Read("s", "k", "dflt"), "");
+    EXPECT_EQ(ReadSetupInt("s", "n", 7), 7);
+}
+
+TEST_F(SetupFileTest, CarriageReturnsEndLinesOnlyBehindTheLastLineFeed) {
+    Use("[s]\nk=1\rj=2\n[t]\rx=3\ry=4");
+    EXPECT_EQ(Read("s", "k"), "1\rj=2");
+    EXPECT_EQ(Read("s", "j", "none"), "none");
+    EXPECT_EQ(Read("t", "y"), "4");
+    // Many lines of CR only (the reader once searched each to the file's end).
+    std::string many = "[s]\r";
+    for (int i = 0; i < 3000; ++i) {
+        // Appended piece by piece: GCC 12 warns falsely on "k" + std::to_string(i).
+        many += 'k';
+        many += std::to_string(i);
+        many += '=';
+        many += std::to_string(i);
+        many += '\r';
+    }
+    Use(many);
+    EXPECT_EQ(Read("s", "k2999"), "2999");
+}
+
 TEST_F(SetupFileTest, LineEndingsByteOrderMarkAndUnterminatedLastLine) {
     Use("\xEF\xBB\xBF[s]\nunix=1\r\nwindows=2\r\n[t]\nlast=3");
     EXPECT_EQ(Read("s", "unix"), "1");
