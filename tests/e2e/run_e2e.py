@@ -114,6 +114,25 @@ def start_xvfb(first=91):
     raise SystemExit("e2e: could not start Xvfb")
 
 
+def scenario_arguments(description_of_shots):
+    """The command line both suites take."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--win64", required=True)
+    parser.add_argument("--cepack")
+    parser.add_argument("--prefix")
+    parser.add_argument("--only", help="comma-separated scenario names")
+    parser.add_argument("--shots", help=description_of_shots)
+    parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    return parser
+
+
+def chosen_scenarios(scenarios, only):
+    if not only:
+        return scenarios
+    names = only.split(",")
+    return [f for f in scenarios if f.__name__ in names]
+
+
 def run_scenarios(suite, chosen, title, width=20, before_stop=None):
     """Runs the scenarios on a started suite, prints a line each and a summary; 1 on any failure."""
     failed = skipped = 0
@@ -646,18 +665,8 @@ SCENARIOS = [normal_run, setup_preferred, install_bat, no_installer, no_archive,
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--win64", required=True)
-    parser.add_argument("--cepack")
-    parser.add_argument("--prefix")
-    parser.add_argument("--only")
-    parser.add_argument("--shots", help="keep screenshots of the dialog and a message box here")
-    parser.add_argument("--keep", action="store_true", help="keep the work directory")
-    args = parser.parse_args()
-    chosen = SCENARIOS
-    if args.only:
-        names = args.only.split(",")
-        chosen = [f for f in SCENARIOS if f.__name__ in names]
+    args = scenario_arguments("keep screenshots of the dialog and a message box here").parse_args()
+    chosen = chosen_scenarios(SCENARIOS, args.only)
     suite = Suite(args)
     for path in (suite.zipstub, suite.driver, suite.testinst):
         if not os.path.exists(path):

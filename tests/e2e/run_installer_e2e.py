@@ -7,7 +7,6 @@ what the stand-in CeAppMgr.exe was started with, and the exit codes.
 run_installer_e2e.py --win64 BUILD_DIR [--cepack PATH] [--prefix WINEPREFIX]
                      [--only NAME,...] [--shots DIR] [--keep] [--package SAMPLE.exe]
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -498,19 +497,10 @@ SCENARIOS = [whole_road, missing_inf, missing_appmgr_vista, missing_appmgr_xp, l
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--win64", required=True)
-    parser.add_argument("--cepack")
-    parser.add_argument("--prefix")
-    parser.add_argument("--only")
-    parser.add_argument("--shots", help="keep screenshots of the backdrop with its dialogs here")
-    parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser = base.scenario_arguments("keep screenshots of the backdrop with its dialogs here")
     parser.add_argument("--package", help="the sample package for whole_road (default: packed here)")
     args = parser.parse_args()
-    chosen = SCENARIOS
-    if args.only:
-        names = args.only.split(",")
-        chosen = [f for f in SCENARIOS if f.__name__ in names]
+    chosen = base.chosen_scenarios(SCENARIOS, args.only)
     suite = Suite(args)
     for path in (suite.driver, suite.install, suite.appmgr):
         if not os.path.exists(path):
