@@ -84,6 +84,10 @@ fuzz() {
   local execs rate
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  if [ $status -eq 72 ]; then  # libFuzzer's code for SIGINT/SIGTERM
+    echo "$name: interrupted after ${execs:-?} executions (log: $log)"
+    return 1
+  fi
   if [ $status -ne 0 ]; then
     tail -n 60 "$log"
     echo "$name: FAILED after ${execs:-?} executions (log: $log; input in $artifacts)"
