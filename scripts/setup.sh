@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the builds and tests need, when any is missing.
-# Quick when everything is present; safe to run again.
+# Installs the Debian packages the builds and tests need, when any is missing,
+# and the emulation that runs the shipped 32-bit programs. Quick when
+# everything is present; safe to run again.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
 packages=(
   cmake ninja-build g++ clang python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
@@ -10,19 +13,17 @@ packages=(
   zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev
   libclang-rt-14-dev
 )
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 # A Japanese locale lets wine64 run the double-byte tests with code page 932
 # (Wine needs the Unix locale to turn such file names into Unix ones).
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
   $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || echo "setup: could not make the ja_JP.UTF-8 locale" >&2
 fi
+$sudo "$here/setup-wine32.sh"
