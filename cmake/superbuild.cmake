@@ -1,12 +1,13 @@
 # The host build also drives the other builds, so one configure, one build and
 # one ctest cover everything:
 #   sanitize/  the host code again under AddressSanitizer and UBSan
-#   win32/     the shipped 32-bit programs (compiled and inspected, never run)
-#   win64/     the same programs and the Windows tests, run under wine64
+#   win32/        the shipped 32-bit programs, run under emulated 32-bit Wine
+#   win32-tests/  the portable and Windows tests as 32-bit programs, run there too
+#   win64/        the same programs and tests as 64-bit ones, run under wine64
 include(ExternalProject)
 
 set(CE_SUB_COMMON -G ${CMAKE_GENERATOR} -DCE_SUPERBUILD=OFF -DCE_WERROR=${CE_WERROR})
-foreach(sub sanitize win32 win64)
+foreach(sub sanitize win32 win32-tests win64)
   set(args ${CE_SUB_COMMON})
   if(sub STREQUAL "sanitize")
     list(APPEND args -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
@@ -25,6 +26,7 @@ endforeach()
 
 set(CE_SANITIZE_DIR ${CMAKE_BINARY_DIR}/sanitize)
 set(CE_WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
+set(CE_WIN32_TESTS_DIR ${CMAKE_BINARY_DIR}/win32-tests)
 set(CE_WIN64_DIR ${CMAKE_BINARY_DIR}/win64)
 set(CE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(CE_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CE_WINEPREFIX})
@@ -38,43 +40,68 @@ set_tests_properties(sanitize.host PROPERTIES LABELS "sanitize"
 
 add_test(NAME wine.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${CE_WINEPREFIX})
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine LABELS "wine")
-add_test(NAME wine.unit COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe)
 # Windows tests make windows, which Wine can only do with a display. Wine picks
 # its display driver when a prefix's server starts, so these get a prefix of
-# their own.
-add_test(NAME wine.win COMMAND xvfb-run -a ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh
-  ${CMAKE_BINARY_DIR}/wineprefix-x ${CE_WIN64_DIR}/tests/win_tests.exe)
-# The double-byte tests again with the Japanese ANSI code page (932).
-add_test(NAME wine.unit.dbcs COMMAND ${CE_WINE_RUN} ${CE_WIN64_DIR}/tests/unit_tests.exe --gtest_filter=Dbcs*)
-set_tests_properties(wine.unit.dbcs PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8")
-set_tests_properties(wine.unit wine.win wine.unit.dbcs PROPERTIES FIXTURES_REQUIRED wine LABELS "wine")
+# their own, one run at a time. Every wine test runs in both bitnesses; the
+# 32-bit ones under emulation (scripts/setup-wine32.sh).
+set(CE_XPREFIX ${CMAKE_BINARY_DIR}/wineprefix-x)
+foreach(bits 64 32)
+  if(bits STREQUAL "64")
+    set(name wine)
+    set(dir ${CE_WIN64_DIR})
+  else()
+    set(name wine32)
+    set(dir ${CE_WIN32_TESTS_DIR})
+  endif()
+  add_test(NAME ${name}.unit COMMAND ${CE_WINE_RUN} ${dir}/tests/unit_tests.exe)
+  add_test(NAME ${name}.win COMMAND xvfb-run -a ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CE_XPREFIX}
+    ${dir}/tests/win_tests.exe)
+  set_tests_properties(${name}.win PROPERTIES RESOURCE_LOCK wineprefix-x)
+  # The double-byte tests again with the Japanese ANSI code page (932).
+  add_test(NAME ${name}.unit.dbcs COMMAND ${CE_WINE_RUN} ${dir}/tests/unit_tests.exe --gtest_filter=Dbcs*)
+  set_tests_properties(${name}.unit.dbcs PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8")
+  set_tests_properties(${name}.unit ${name}.win ${name}.unit.dbcs PROPERTIES FIXTURES_REQUIRED wine
+    LABELS "${name}")
+endforeach()
 
 add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)
 add_test(NAME win64.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN64_DIR}/executables.txt pe32+)
 set_tests_properties(win32.pe win64.pe PROPERTIES LABELS "pe")
 
-# End-to-end: the win64 launcher under wine64 and Xvfb, steered by the UI
-# driver. It uses a prefix of its own: Wine picks its display driver when a
-# prefix's server starts, and the other wine tests start theirs without X.
+# End-to-end: the launcher and the installer under wine64 and Xvfb, steered
+# by the UI driver, and the fault sweeps; each once with the win64 programs
+# and once with the shipped win32 ones (--programs), which run emulated. The
+# helpers stay 64-bit. Each mode has prefixes of its own: Wine picks its
+# display driver when a prefix's server starts, and the suites end their
+# server when they finish.
 if(TARGET cepack)
   set(CE_CEPACK $<TARGET_FILE:cepack>)
 else()
   set(CE_CEPACK ${CMAKE_BINARY_DIR}/tools/cepack/cepack)
 endif()
-add_test(NAME e2e.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
-  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
-set_tests_properties(e2e.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
-add_test(NAME e2e.installer COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_installer_e2e.py
-  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e)
-set_tests_properties(e2e.installer PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e" TIMEOUT 900)
-# Both suites use one prefix and end its server when they finish: one at a time.
-set_tests_properties(e2e.launcher e2e.installer PROPERTIES RESOURCE_LOCK wineprefix-e2e)
-
-# Fault sweeps: the launcher on damaged packages and cancelled at many
-# moments. A prefix, display and wine server of their own, shared by all runs.
-add_test(NAME sweep.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/sweeps.py
-  --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK} --prefix ${CMAKE_BINARY_DIR}/wineprefix-sweep)
-set_tests_properties(sweep.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "sweep" TIMEOUT 1200)
+set(CE_E2E_COMMON --win64 ${CE_WIN64_DIR} --cepack ${CE_CEPACK})
+foreach(bits 64 32)
+  if(bits STREQUAL "64")
+    set(mode "")
+    set(programs ${CE_WIN64_DIR})
+  else()
+    set(mode 32)
+    set(programs ${CE_WIN32_DIR})
+  endif()
+  set(prefix ${CMAKE_BINARY_DIR}/wineprefix-e2e${mode})
+  add_test(NAME e2e${mode}.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+    ${CE_E2E_COMMON} --programs ${programs} --prefix ${prefix})
+  add_test(NAME e2e${mode}.installer COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run_installer_e2e.py
+    ${CE_E2E_COMMON} --programs ${programs} --prefix ${prefix})
+  # Both suites use one prefix and end its server when they finish: one at a time.
+  set_tests_properties(e2e${mode}.launcher e2e${mode}.installer PROPERTIES FIXTURES_REQUIRED wine
+    LABELS "e2e${mode}" TIMEOUT 900 RESOURCE_LOCK wineprefix-e2e${mode})
+  # Fault sweeps: the launcher on damaged packages and cancelled at many moments.
+  add_test(NAME sweep${mode}.launcher COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/sweeps.py
+    ${CE_E2E_COMMON} --programs ${programs} --prefix ${CMAKE_BINARY_DIR}/wineprefix-sweep${mode})
+  set_tests_properties(sweep${mode}.launcher PROPERTIES FIXTURES_REQUIRED wine LABELS "sweep${mode}"
+    TIMEOUT 1200)
+endforeach()
 
 # ---- fuzz: the core under libFuzzer (clang; tests/fuzz) --------------------------
 # A build of its own with clang: only the core libraries and the fuzz targets.

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "launcher/private_directory.h"
 #include "launcher/work_directory.h"
+#include "support/file_layer.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -128,6 +131,53 @@ TEST(DeleteTempFiles, StopsAtAFileInUseAndLeavesRelativePathsAlone) {
     SetCurrentDirectoryA(scratch.Path().c_str());
     EXPECT_TRUE(DeleteTempFiles("."));  // refused: not a drive or UNC path
     EXPECT_TRUE(PathExists(scratch.Join("busy.exe")));
+}
+
+// Access that the directory's DACL, as the system reads it back, grants to
+// everyone; -1 when it cannot be read.
+int64_t EveryoneAccess(const std::string& path) {
+    DWORD needed = 0;
+    GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<BYTE> descriptor(needed ? needed : 1);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed) ||
+        !GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &defaulted) || !present || !acl) {
+        return -1;
+    }
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size)) return -1;
+    int64_t granted = 0;
+    for (WORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&ace->SidStart, everyone)) {
+            granted |= ace->Mask;
+        }
+    }
+    return granted;
+}
+
+// Wine keeps no descriptors but maps them to the Unix mode and reads that
+// back: a plain directory grants everyone reading, the launcher's nothing.
+// Its processes run as an administrator.
+TEST(AdminOnlyDirectory, IsWhatAnElevatedLauncherMakesAndGrantsEveryoneNothing) {
+    EXPECT_TRUE(IsElevatedToken());
+    ScratchDir scratch("private");
+    std::string plain = scratch.Join("plain");
+    ASSERT_TRUE(CreateDirectoryA(plain.c_str(), nullptr));
+    EXPECT_GT(EveryoneAccess(plain), 0);
+
+    std::string dir = scratch.Join("$qv0");
+    MakeAdminOnlyDirectory(dir.c_str());
+    ASSERT_EQ(LastFileError, ErrorSuccess);
+    ASSERT_TRUE(IsDirectory(dir));
+    EXPECT_EQ(EveryoneAccess(dir), 0);
+
+    // An existing name fails like MakeDirectory, for the next number's sake.
+    MakeAdminOnlyDirectory(dir.c_str());
+    EXPECT_EQ(LastFileError, static_cast<uint32_t>(ERROR_ALREADY_EXISTS));
 }
 
 TEST(ReadEnvironmentValue, GivesTheValueOrAnEmptyTextNeverAStaleOne) {
