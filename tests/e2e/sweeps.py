@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Fault sweeps of the launcher (zipstub.exe, win64 build) under wine64 and
-Xvfb, on one display and one wine server for all runs.
+"""Fault sweeps of the launcher (zipstub.exe of --programs, by default the
+win64 build) under wine64 and Xvfb, on one display and one wine server for
+all runs.
 
 fault   a package made by cepack, cut short at 64 lengths and with one byte
         changed at 64 offsets of its archive: every run ends either with the
@@ -11,7 +12,7 @@ cancel  a large unpacking cancelled at 16 moments by the Cancel button, Esc,
         the close command and WM_CLOSE: the cancellation box every time, TEMP
         empty afterwards, the installer never started.
 
-sweeps.py --win64 BUILD_DIR --cepack PATH [--prefix WINEPREFIX]
+sweeps.py --win64 BUILD_DIR [--programs BUILD_DIR] --cepack PATH [--prefix WINEPREFIX]
           [--only fault,cancel] [--runs N,...] [--keep]
 """
 import argparse
@@ -258,6 +259,7 @@ SWEEPS = {"fault": fault_sweep, "cancel": cancel_sweep}
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--win64", required=True)
+    parser.add_argument("--programs")
     parser.add_argument("--cepack", required=True)
     parser.add_argument("--prefix")
     parser.add_argument("--only", help="comma-separated: " + ",".join(SWEEPS))
