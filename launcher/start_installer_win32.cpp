@@ -6,6 +6,7 @@
 
 #include "launcher/zipstub.h"
 #include "support/file_layer.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -83,12 +84,31 @@ void CopyWorkingDirectory(char* out, const char* workdir) {
     if (TextLength(out) > 3) StripTrailingBackslash(out);
 }
 
+// The launcher's own restriction of the DLL search is lifted while a program
+// starts, so that it gets the system's default search.
+class DefaultDllSearchForChild {
+public:
+    DefaultDllSearchForChild()
+        : set_(DllDirectoryInherited ? LookUpKernelFunction<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA") : nullptr) {
+        if (set_) set_(nullptr);
+    }
+    ~DefaultDllSearchForChild() {
+        if (set_) set_("");
+    }
+    DefaultDllSearchForChild(const DefaultDllSearchForChild&) = delete;
+    DefaultDllSearchForChild& operator=(const DefaultDllSearchForChild&) = delete;
+
+private:
+    BOOL(WINAPI* set_)(LPCSTR);
+};
+
 bool CreateWithCommandLine(char* commandLine, const char* workdir, int show, PROCESS_INFORMATION* info) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(show);
     *info = {};
+    DefaultDllSearchForChild defaultSearch;
     return CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, StartFlags, nullptr, workdir, &startup,
                           info) != 0;
 }

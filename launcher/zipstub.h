@@ -12,6 +12,12 @@ extern char TempDir[PathBufferSize];
 // HBRUSH of COLOR_BTNFACE for the progress dialog's face, from start to end.
 extern void* ButtonFaceBrush;
 
+// The launcher keeps the current directory out of its own DLL search. Where
+// the system can do that only through SetDllDirectoryA(""), which the
+// programs it starts would inherit, this is set, and StartProcess gives them
+// the system's default search.
+extern bool DllDirectoryInherited;
+
 // Fills buffer with a newly created working directory, or shows the error box.
 bool FindTempDirectory(char* buffer);
 // GetDriveTypeA of drive n (0 = A), with "no root directory" reported as unknown.

@@ -7,10 +7,12 @@
 #include "launcher/zipstub.h"
 #include "support/file_layer.h"
 #include "support/progress_dialog.h"
+#include "support/system_win32.h"
 
 char OwnPath[PathBufferSize];
 char TempDir[PathBufferSize];
 void* ButtonFaceBrush = nullptr;
+bool DllDirectoryInherited = false;
 
 namespace {
 
@@ -19,22 +21,13 @@ constexpr DWORD SearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 // The launcher runs elevated from a download folder: a DLL planted beside it
 // must never be loaded. Where SetDefaultDllDirectories exists, only the
-// system directory is searched; elsewhere the current directory is dropped.
+// system directory is searched; elsewhere the current directory is dropped
+// (XP SP1 on); Windows before that has neither and goes on as it is.
 void RestrictDllSearch() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                                   reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                             : nullptr;
-    if (!setDefault || !setDefault(SearchSystem32)) SetDllDirectoryA("");
-}
-
-// Looked up by name: a system without it simply goes on.
-void InitCommonControlsByName() {
-    HMODULE comctl = LoadLibraryA("comctl32.dll");
-    if (!comctl) return;
-    auto init = reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControls")));
-    if (init) init();
+    auto setDefault = LookUpKernelFunction<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
+    if (setDefault && setDefault(SearchSystem32)) return;
+    auto setDirectory = LookUpKernelFunction<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA");
+    DllDirectoryInherited = setDirectory && setDirectory("");
 }
 
 void ReadOwnPath() {
