@@ -2,6 +2,7 @@
 // the Windows directory, then the root of every fixed drive from C on.
 #include <windows.h>
 
+#include "launcher/private_directory.h"
 #include "launcher/work_directory.h"
 #include "launcher/zipstub.h"
 
@@ -52,6 +53,7 @@ int GetDriveKind(int drive) {
 }
 
 bool FindTempDirectory(char* buffer) {
+    if (IsElevatedToken()) MakeWorkingDirectory = MakeAdminOnlyDirectory;
     if (TryTempCandidate(buffer, ReadEnvironmentValue("TEMP"))) return true;
     if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
     if (TryWindowsTemp(buffer) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;

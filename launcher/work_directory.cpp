@@ -27,6 +27,8 @@ void WriteNumber(char* out, int n) {
 
 }  // namespace
 
+void (*MakeWorkingDirectory)(const char* path) = MakeDirectory;
+
 char* ReadEnvironmentValue(const char* name) {
     uint32_t n = ReadEnvironmentVariable(name, EnvironmentValue, EnvironmentValueSize);
     // Too long: the system reports the size it needs and leaves the buffer as it was.
@@ -52,7 +54,7 @@ bool MakeUniqueSubdirectory(char* buffer) {
         if (IsExistingDirectory(buffer)) continue;
         // Anything else in the way (a plain file), or an unwritable base:
         // give up on this base at once.
-        MakeDirectory(buffer);
+        MakeWorkingDirectory(buffer);
         return LastFileError == ErrorSuccess;
     }
     return false;

@@ -13,6 +13,10 @@ constexpr char TempDirPrefix[] = "$qv";
 constexpr int TempDirNumbers = 200;
 constexpr uint32_t EnvironmentValueSize = 520;
 
+// How MakeUniqueSubdirectory creates the directory: MakeDirectory unless the
+// launcher chose otherwise at start (an elevated one closes it to others).
+extern void (*MakeWorkingDirectory)(const char* path);
+
 // Value of an environment variable in one process-wide buffer, overwritten by
 // every call; empty when unset or too long for the buffer. Never null.
 char* ReadEnvironmentValue(const char* name);
