@@ -31,8 +31,11 @@ int InstallWithBackup() {
 
     ShowOverallPercent(100);
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-    DestroyProgressDialog();
+    // Enabled first: the system then hands activation back to the main window
+    // when the dialog goes, not to another program's, which would keep the
+    // final message behind it.
     EnableWindow(MainWindowHandle(), TRUE);
+    DestroyProgressDialog();
     ProgressDialog = nullptr;
     PumpDialogWindow = nullptr;
     PumpMessages();

@@ -6,6 +6,7 @@
 #include "installer/copy_files.h"
 #include "installer/destination.h"
 #include "support/progress.h"
+#include "support/system_win32.h"
 #include "support/text.h"
 
 HINSTANCE ProgramInstance = nullptr;
@@ -27,7 +28,9 @@ void PrepareInstallation() {
         return;
     }
     ShowWindow(MainWindowHandle(), SW_SHOWMAXIMIZED);
-    if (!CheckDeviceManager() || !ChooseLanguage() || AskDestination() == IDCANCEL) {
+    // A dialog that could not be made (-1) counts as Cancel: nothing is
+    // installed without the user's answer.
+    if (!CheckDeviceManager() || !ChooseLanguage() || AskDestination() != IDOK) {
         PostCloseRequest();
         return;
     }
@@ -118,6 +121,7 @@ bool AppendBackslashInPath(char* path) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InitDbcsFlag();
     SetVersionFlags(WindowsVersionWord(GetVersion()));
+    InitCommonControlsByName();
     ProgramInstance = instance;
     if (!RegisterInstallerClass(instance)) {
         MessageBoxA(nullptr, "Error starting program!", "install", MB_ICONERROR);
