@@ -7,6 +7,7 @@
 #include "installer/destination.h"
 #include "installer/install_win32.h"
 #include "support/file_layer.h"
+#include "support/system_win32.h"
 #include "support/text.h"
 
 namespace {
@@ -24,18 +25,20 @@ constexpr int InputId = 101;
 constexpr int BrowseId = 102;
 constexpr UINT AddressClipboardFlags = GMEM_MOVEABLE | GMEM_DDESHARE;
 
-// The registry value in the 32-bit view, whatever its type; empty when
-// missing or too long for a path.
-void ReadInstalledDir(char* value) {
+// A device center may have registered itself in either view of the
+// registry; its application path is Microsoft's advice for finding it.
+const char AppPathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE";
+constexpr REGSAM RegistryViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+// A registry text value (nullptr names the key's default value), whatever its
+// type; empty when missing or too long for a path.
+void ReadRegistryText(const char* keyName, const char* valueName, REGSAM view, char* value) {
     value[0] = 0;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CeServicesKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-        return;
-    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return;
     DWORD size = PathBufferSize;
     DWORD type = 0;
-    if (RegQueryValueExA(key, InstalledDirValue, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-        ERROR_SUCCESS) {
+    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS) {
         // The stored data need not end in a NUL.
         value[size < PathBufferSize ? size : PathMaxChars] = 0;
     } else {
@@ -44,14 +47,51 @@ void ReadInstalledDir(char* value) {
     RegCloseKey(key);
 }
 
+// CeServicesDir := directory (references expanded, with a backslash); true
+// when CeAppMgr.exe is in it. A program path that does not fit is not looked
+// for: cut, it would name some other file.
+bool TakeServicesDir(char* directory) {
+    ExpandPercentVars(directory, PathMaxChars);
+    TextCopyMax(CeServicesDir, directory, PathMaxChars);
+    AppendBackslashInPath(CeServicesDir);
+    char program[PathBufferSize + 16];
+    TextCopy(program, CeServicesDir);
+    TextAppend(program, AppManagerName);
+    return TextLength(program) <= PathMaxChars && IsExistingFile(program);
+}
+
+// An application path names the program itself, perhaps quoted.
+bool TakeProgramPath(char* path) {
+    StripQuotes(path);
+    ExpandPercentVars(path, PathMaxChars);
+    char* name = ScanCharBack(path, '\\');
+    if (name == nullptr) return false;
+    name[1] = 0;
+    return TakeServicesDir(path);
+}
+
+// The InstalledDir of the CE services in the 32-bit view first (an empty one
+// means c:\); only where that has no CeAppMgr.exe, the 64-bit view, then the
+// application path in both views.
+bool FindAppManager() {
+    char value[PathBufferSize];
+    ReadRegistryText(CeServicesKey, InstalledDirValue, KEY_WOW64_32KEY, value);
+    if (value[0] == 0) TextCopy(value, "c:\\");
+    if (TakeServicesDir(value)) return true;
+    ReadRegistryText(CeServicesKey, InstalledDirValue, KEY_WOW64_64KEY, value);
+    if (value[0] != 0 && TakeServicesDir(value)) return true;
+    for (REGSAM view : RegistryViews) {
+        ReadRegistryText(AppPathsKey, nullptr, view, value);
+        if (value[0] != 0 && TakeProgramPath(value)) return true;
+    }
+    return false;
+}
+
 bool IsWindows64() {
 #ifdef _WIN64
     return true;
 #else
-    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto isWow64 = reinterpret_cast<IsWow64ProcessFunction>(
-        reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "IsWow64Process") : nullptr));
+    auto isWow64 = LookUpKernelFunction<BOOL(WINAPI*)(HANDLE, PBOOL)>("IsWow64Process");
     BOOL wow64 = FALSE;
     return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
 #endif
@@ -107,6 +147,7 @@ AskTextRequest TheAskText = {};
 
 void BrowseForDestination(HWND dialog) {
     if (!Win95ShellOrLater) return;
+    ComApartment com;  // the shell's item lists and browser need COM on this thread
     LPITEMIDLIST root = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(dialog, CSIDL_DRIVES, &root)) || root == nullptr) return;
     char setting[PathBufferSize];
@@ -195,22 +236,7 @@ bool AskExistingDirectory() {
 }  // namespace
 
 bool CheckDeviceManager() {
-    char value[PathBufferSize];
-    ReadInstalledDir(value);
-    if (value[0] == 0) {
-        TextCopy(CeServicesDir, "c:\\");
-    } else {
-        ExpandPercentVars(value, PathMaxChars);
-        TextCopyMax(CeServicesDir, value, PathMaxChars);
-        AppendBackslashInPath(CeServicesDir);
-    }
-    // A program path that does not fit is not looked for: cut, it would
-    // name some other file.
-    char program[PathBufferSize + 16];
-    TextCopy(program, CeServicesDir);
-    TextAppend(program, AppManagerName);
-    if (TextLength(program) <= PathMaxChars && IsExistingFile(program)) return true;
-
+    if (FindAppManager()) return true;
     const char* address = DeviceCenterAddress();
     CopyAddressToClipboard(address);
     ShowDeviceManagerMissing(address);

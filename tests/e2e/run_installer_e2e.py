@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end scenarios of the installer (install.exe, win64 build) under
-wine64 and Xvfb, alone and behind the launcher: the dialogs and messages the
+"""End-to-end scenarios of the installer (install.exe) under wine64 and Xvfb, alone and behind the launcher: the dialogs and messages the
 user sees (read and answered by the UI driver), the files in the destination,
 what the stand-in CeAppMgr.exe was started with, and the exit codes.
 
-run_installer_e2e.py --win64 BUILD_DIR [--cepack PATH] [--prefix WINEPREFIX]
+run_installer_e2e.py --win64 BUILD_DIR [--programs BUILD_DIR] [--cepack PATH] [--prefix WINEPREFIX]
                      [--only NAME,...] [--shots DIR] [--keep] [--package SAMPLE.exe]
 """
 import os
@@ -20,6 +19,7 @@ from run_e2e import Failure, Skip, check, listing, win, unescape  # noqa: E402
 SOURCE = base.SOURCE
 SAMPLE = os.path.join(SOURCE, "examples", "sample")
 CE_KEY = r"HKLM\SOFTWARE\Microsoft\Windows CE Services"
+APP_PATH_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CEAPPMGR.EXE"
 
 LANGUAGE_TITLE = "Quillon"
 PROGRESS_TITLE = "Unpacking files..."
@@ -43,7 +43,7 @@ IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 class Suite(base.Suite):
     def __init__(self, args):
         super().__init__(args)
-        self.install = os.path.join(self.win64, "installer", "install.exe")
+        self.install = os.path.join(self.programs, "installer", "install.exe")
         self.appmgr = os.path.join(self.win64, "tests", "CeAppMgr.exe")
 
     def wine(self, *args):
@@ -167,7 +167,7 @@ def finish():
 
 # ---- scenarios -------------------------------------------------------------------
 def sample_package(s, name):
-    """examples/sample with the win64 installer, packed by cepack (or zip -A without it)."""
+    """examples/sample with the installer under test, packed by cepack (or zip -A without it)."""
     files = {n: read(os.path.join(SAMPLE, n)) for n in os.listdir(SAMPLE)}
     root = s.payload(name, files)
     shutil.copy(s.install, os.path.join(root, "install.exe"))
@@ -246,6 +246,30 @@ def missing_appmgr_vista(s):
     check(clipboard(seen) == DEVICE_CENTER_URL, f"clipboard {clipboard(seen)!r}")
     check(seen.exit_code == 0, f"exit code {seen.exit_code}")
     keep_full_shot(s, "devicecenter")
+
+
+def appmgr_elsewhere(s):
+    """No CeAppMgr.exe through the 32-bit InstalledDir: found through the 64-bit one, then through its
+    application path in either view (quoted or not); the proposal and the hand-over use that directory."""
+    sources = [("installed64", [CE_KEY, "/v", "InstalledDir"], "{dir}", "/reg:64"),
+               ("apppath32", [APP_PATH_KEY, "/ve"], '"{dir}\\CeAppMgr.exe"', "/reg:32"),
+               ("apppath64", [APP_PATH_KEY, "/ve"], "{dir}\\CeAppMgr.exe", "/reg:64")]
+    for name, where, value, view in sources:
+        pkg = s.package_dir(name, inf(), APP_FILES)
+        s.ce_dir(name + "-empty", with_appmgr=False)  # today's place, without the program
+        ce = s.dir(name, "Device Center")
+        shutil.copy(s.appmgr, os.path.join(ce, "CeAppMgr.exe"))
+        s.wine("reg", "add", *where, "/d", value.format(dir=win(ce)), "/f", view)
+        try:
+            seen = s.run_installer(pkg, [f"dialog|{CAPTION}|20000", "click|1"] + finish())
+        finally:
+            s.wine("reg", "delete", where[0], "/f", view)
+        asked = windows_titled(seen, CAPTION.encode())
+        proposed = asked[0]["controls"].get(101) if asked else None
+        check(proposed == (win(ce) + "\\TestTool").encode(), f"{name}: proposed {proposed!r}")
+        check([b[0] for b in box_texts(seen)] == [SUCCESS], f"{name}: messages {box_texts(seen)}")
+        check(appmgr_calls(ce) == [f'"{win(ce)}\\CeAppMgr.exe" "{win(ce)}\\TestTool\\app.ini"'],
+              f"{name}: CeAppMgr.exe got {appmgr_calls(ce)}")
 
 
 def missing_appmgr_xp(s):
@@ -422,7 +446,7 @@ def cancel_third_file(s):
     # copy runs (a held copy may be caught in the middle of painting a bar).
     picture = ["sleep|400"] + s.shot_steps("progress") if s.shots else []
     seen = s.run_installer(pkg, accept_destination(dest) + [
-        f"dialog|{PROGRESS_TITLE}|20000", f"waittext|130|{third}|20000"] + picture + ["suspend"] + [
+        f"dialog|{PROGRESS_TITLE}|20000", f"waittext|130|{third}|20000"] + picture + ["suspend", "report"] + [
         f"click|{IDCANCEL}", "resume"] + answer(IDOK, 30000) + finish(), timeout_ms=60000)
     check([b[:2] for b in box_texts(seen)] == [(ABORTED, CAPTION.encode()), (NOT_SUCCESSFUL, CAPTION.encode())],
           f"messages {box_texts(seen)}")
@@ -430,7 +454,8 @@ def cancel_third_file(s):
     check(sorted(os.listdir(dest)) == ["one.ini", "two.cab"], f"destination {sorted(os.listdir(dest))}")
     check(read(os.path.join(dest, "two.cab")) == files["two.cab"], "second file complete")
     check(appmgr_calls(ce) == [], "CeAppMgr.exe must not start")
-    # Its last report: the phase line is set once the dialog is up.
+    # Reported while held at the third file: the phase line is set by then.
+    # (The report when the dialog appears may come before any phase line.)
     progress = [w for w in seen.windows if w["title"] == PROGRESS_TITLE.encode()][-1]
     check(progress["controls"].get(120) == b"Installing file:", f"phase line {progress['controls'].get(120)!r}")
     check(progress["owner"] == CAPTION, f"progress owner {progress['owner']}")
@@ -490,7 +515,7 @@ def own_directory(s):
     check(len(appmgr_calls(ce)) == 1, "CeAppMgr.exe started")
 
 
-SCENARIOS = [whole_road, missing_inf, missing_appmgr_vista, missing_appmgr_xp, language_fallback, single_language,
+SCENARIOS = [whole_road, missing_inf, missing_appmgr_vista, appmgr_elsewhere, missing_appmgr_xp, language_fallback, single_language,
              no_selection, cancel_language, cancel_destination, existing_no, backup_names, missing_source,
              read_only_destination, cancel_third_file, no_ini, command_too_long, relative_destination,
              own_directory]
