@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console [level]"
 # lines) must be of FORMAT (pe32 or pe32+), have its intended subsystem, import
-# only system DLLs, and, where a level is given, carry a manifest that asks for
-# that execution level and common controls 6.0.0.0.
+# only system DLLs, and, where a level is given (the shipped programs), carry a
+# manifest that asks for that execution level and common controls 6.0.0.0 and
+# import no function that Windows XP before its service packs lacks: the
+# loader would refuse to start the program at all.
 set -euo pipefail
 list=$1 format=$2
 case $format in
@@ -11,6 +13,11 @@ case $format in
   *) echo "unknown format $format" >&2; exit 2 ;;
 esac
 allowed='^(kernel32|user32|gdi32|shell32|advapi32|comctl32|msvcrt)\.dll$'
+# Functions of later Windows that a program of this kind is tempted to import
+# (they are looked up by name instead).
+newer_than_xp='^(SetDllDirectory[AW]|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|GetTickCount64|'
+newer_than_xp+='InitializeCriticalSectionEx|FlsAlloc|InitOnceExecuteOnce|RegGetValue[AW]|SHGetKnownFolderPath|'
+newer_than_xp+='GetFinalPathNameByHandle[AW]|CreateSymbolicLink[AW]|Wow64DisableWow64FsRedirection)$'
 status=0 count=0
 while read -r exe subsystem level; do
   [ -n "$exe" ] || continue
@@ -31,6 +38,9 @@ while read -r exe subsystem level; do
     grep -q "level=\"$level\"" <<<"$manifest" || problems+=" manifest: no level=$level"
     grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" \
       || problems+=" manifest: no common controls 6.0.0.0"
+    functions=$(awk '/DLL Name:/ {dll = 1; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' <<<"$header")
+    newer=$(grep -E "$newer_than_xp" <<<"$functions" || true)
+    [ -z "$newer" ] || problems+=" imports newer than Windows XP:$(tr '\n' ' ' <<<"$newer")"
   fi
   if [ -n "$problems" ]; then
     echo "FAIL $exe:$problems"; status=1
