@@ -2,9 +2,9 @@
 # check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console [level]"
 # lines) must be of FORMAT (pe32 or pe32+), have its intended subsystem, import
 # only system DLLs, and, where a level is given (the shipped programs), carry a
-# manifest that asks for that execution level and common controls 6.0.0.0 and
-# import no function that Windows XP before its service packs lacks: the
-# loader would refuse to start the program at all.
+# manifest that asks for that execution level and common controls 6.0.0.0;
+# shipped 32-bit ones import no function that Windows XP before its service
+# packs lacks: the loader would refuse to start the program at all.
 set -euo pipefail
 list=$1 format=$2
 case $format in
@@ -39,7 +39,7 @@ while read -r exe subsystem level; do
     grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" \
       || problems+=" manifest: no common controls 6.0.0.0"
     functions=$(awk '/DLL Name:/ {dll = 1; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' <<<"$header")
-    newer=$(grep -E "$newer_than_xp" <<<"$functions" || true)
+    newer=$([ "$format" = pe32 ] && grep -E "$newer_than_xp" <<<"$functions" || true)
     [ -z "$newer" ] || problems+=" imports newer than Windows XP:$(tr '\n' ' ' <<<"$newer")"
   fi
   if [ -n "$problems" ]; then
