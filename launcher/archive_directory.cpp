@@ -176,7 +176,7 @@ int32_t ReadDirectoryEntry(ArchiveDirectory* directory) {
     directory->Attributes = header[HostByteAt] == HostMsDos ? header[ExternalAttributesAt] : 0;
 
     uint16_t nameLength = Le16(header + NameLengthAt);
-    CopyEntryName(header + CentralHeaderSize, nameLength, directory->Name);
+    directory->NameUsable = CopyEntryName(header + CentralHeaderSize, nameLength, directory->Flags, directory->Name);
     directory->Position = static_cast<uint16_t>(directory->Position + CentralHeaderSize + nameLength +
                                                 Le16(header + ExtraLengthAt) + Le16(header + CommentLengthAt));
     ++directory->EntriesRead;
@@ -209,15 +209,28 @@ int32_t LoadDirectory(OpenFile& file, ArchiveDirectory* directory, uint32_t base
 
 }  // namespace
 
-// Name bytes as stored, cut to what a path buffer holds; an embedded NUL
-// ends the name as it would any C string. "/" becomes "\", and the OEM code
-// page becomes the ANSI one.
-void CopyEntryName(const uint8_t* bytes, uint32_t length, char* name) {
-    uint32_t limit = length < static_cast<uint32_t>(PathMaxChars) ? length : PathMaxChars;
-    uint32_t i = 0;
-    for (; i < limit && bytes[i] != 0; ++i) name[i] = bytes[i] == '/' ? '\\' : static_cast<char>(bytes[i]);
-    name[i] = 0;
+// Name bytes as stored; an embedded NUL ends the name as it would any C
+// string, and "/" becomes "\". A UTF-8 name is converted whole (it may take
+// more bytes than its ANSI form); any other is cut to what a path buffer
+// holds and taken from the OEM code page into the ANSI one.
+bool CopyEntryName(const uint8_t* bytes, uint32_t length, uint16_t flags, char* name) {
+    uint32_t end = 0;
+    while (end < length && bytes[end] != 0) ++end;
+    if (flags & FlagUtf8Name) {
+        if (!Utf8ToAnsi(reinterpret_cast<const char*>(bytes), end, name, PathBufferSize)) return false;
+        // Slashes and backslashes are single bytes in UTF-8; in a double-byte
+        // code page a trail byte may be "\", which the entry path check
+        // treats as a separator anyway.
+        for (char* p = name; *p; p = NextCharOf(p)) {
+            if (*p == '/') *p = '\\';
+        }
+        return true;
+    }
+    uint32_t limit = end < static_cast<uint32_t>(PathMaxChars) ? end : PathMaxChars;
+    for (uint32_t i = 0; i < limit; ++i) name[i] = bytes[i] == '/' ? '\\' : static_cast<char>(bytes[i]);
+    name[limit] = 0;
     OemToAnsiInPlace(name, PathBufferSize);
+    return true;
 }
 
 int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* directory, uint32_t baseOffset,

@@ -15,6 +15,9 @@ enum : int32_t {
 };
 
 constexpr uint32_t DirectoryChunkSize = 64000;
+// General purpose flag bit 11: the name is stored in UTF-8 (7-Zip and
+// Python's zipfile set it for names that are not plain ASCII).
+constexpr uint16_t FlagUtf8Name = 0x0800;
 constexpr uint32_t EocdWindowSize = 4096;
 
 struct ArchiveDirectory {
@@ -27,6 +30,9 @@ struct ArchiveDirectory {
     uint32_t LocalHeaderOffset;  // as stored; the caller adds its base
     uint32_t Crc32;
     char Name[PathBufferSize];   // "\"-separated, ANSI (UTF-8 on the host)
+    // False for a UTF-8 name that the ANSI code page cannot hold (Name is
+    // then empty): the entry cannot be written under its own name.
+    bool NameUsable;
     uint16_t Method;
     uint16_t Attributes;         // DOS attributes from MS-DOS hosts, else 0
     uint16_t Flags;
@@ -48,6 +54,9 @@ int32_t OpenArchiveDirectory(const char* archiveName, ArchiveDirectory* director
 int32_t NextArchiveEntry(ArchiveDirectory* directory);
 // Harmless on a closed record.
 void CloseArchiveDirectory(ArchiveDirectory* directory);
-// An entry name as the walk keeps it: cut to PathMaxChars or at a NUL, "/"
-// turned into "\", OEM into ANSI. name holds PathBufferSize bytes.
-void CopyEntryName(const uint8_t* bytes, uint32_t length, char* name);
+// An entry name as the walk keeps it: cut at a NUL, "/" turned into "\"; a
+// UTF-8 name (flags bit 11) converted into ANSI whole, any other cut to
+// PathMaxChars and taken from OEM into ANSI. name holds PathBufferSize bytes.
+// False, with name empty, for a UTF-8 name that has no exact ANSI form or
+// does not fit.
+bool CopyEntryName(const uint8_t* bytes, uint32_t length, uint16_t flags, char* name);

@@ -5,6 +5,7 @@
 #include "launcher/archive_directory.h"
 #include "launcher/entry_path.h"
 #include "launcher/extract_entry.h"
+#include "launcher/extract_state.h"
 #include "support/progress.h"
 
 namespace {
@@ -14,6 +15,14 @@ constexpr int64_t MaxTotal = 0x7FFFFFFF;
 int32_t ClampTotal(int64_t value) { return static_cast<int32_t>(value > MaxTotal ? MaxTotal : value); }
 
 }  // namespace
+
+int32_t ExtractDirectoryEntry(const char* archiveName, const char* path, uint16_t attributes,
+                              const ArchiveDirectory& directory, uint32_t baseOffset, WindowHandle progressWindow,
+                              int16_t progressId) {
+    TheExtractState.DirectoryCompressedSize = directory.CompressedSize;
+    return ExtractEntry(archiveName, path, attributes, directory.LocalHeaderOffset + baseOffset, progressWindow,
+                        progressId);
+}
 
 int32_t SumUncompressedSizes(const char* archiveName, uint32_t baseOffset, int32_t archiveSize) {
     ArchiveDirectory directory;
@@ -45,9 +54,10 @@ int32_t ExtractAllEntries(const char* archiveName, const char* destinationDir, u
         done += directory.UncompressedSize;
         uint16_t attributes = directory.Attributes & ~AttrReadOnly;
         char path[PathBufferSize];
-        // A name that would leave the destination, or a path too long for the
-        // buffer, is refused before anything is written for it.
-        if (!BuildEntryPath(destinationDir, directory.Name, attributes, path)) {
+        // A name that would leave the destination, one the code page cannot
+        // hold, or a path too long for the buffer, is refused before anything
+        // is written for it.
+        if (!directory.NameUsable || !BuildEntryPath(destinationDir, directory.Name, attributes, path)) {
             CloseArchiveDirectory(&directory);
             return WalkDefective;
         }
@@ -60,8 +70,8 @@ int32_t ExtractAllEntries(const char* archiveName, const char* destinationDir, u
             CloseArchiveDirectory(&directory);
             return WalkDefective;
         }
-        int32_t entry = ExtractEntry(archiveName, path, attributes, directory.LocalHeaderOffset + baseOffset,
-                                     ProgressDialog, ProgressCommandId);
+        int32_t entry = ExtractDirectoryEntry(archiveName, path, attributes, directory, baseOffset, ProgressDialog,
+                                              ProgressCommandId);
         if (entry != ExtractOk) {
             CloseArchiveDirectory(&directory);
             if (entry == ExtractWriteFailed) return WalkWriteError;

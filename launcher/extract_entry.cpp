@@ -145,19 +145,19 @@ bool LocalHeaderNameIs(const char* archiveName, uint32_t localHeaderOffset, cons
     s.ArchiveFile = InvalidFileHandle;
     if (!OpenArchive(archiveName)) return false;
     LocalHeader header;
-    uint8_t stored[PathBufferSize];
+    // Other names longer than a path buffer are cut alike on both sides; a
+    // UTF-8 one of more bytes than this has more characters than a path holds.
+    uint8_t stored[3 * PathBufferSize];
     uint16_t length = 0, done = 0;
     bool read = ReadLocalHeader(localHeaderOffset, &header);
     if (read) {
-        // Names longer than a path buffer are cut alike on both sides.
-        length = header.NameLength < PathMaxChars ? header.NameLength : static_cast<uint16_t>(PathMaxChars);
+        length = header.NameLength < sizeof stored ? header.NameLength : static_cast<uint16_t>(sizeof stored);
         read = ReadArchive(stored, length, &done) && done == length;
     }
     CloseArchive();
     if (!read) return false;
     char local[PathBufferSize];
-    CopyEntryName(stored, length, local);
-    return std::strcmp(local, name) == 0;
+    return CopyEntryName(stored, length, header.Flags, local) && std::strcmp(local, name) == 0;
 }
 
 void ReportProgress() {
@@ -218,6 +218,8 @@ int32_t CopyStoredEntry() {
 int32_t ExtractEntry(const char* archiveName, const char* destPath, uint16_t attributes,
                      uint32_t localHeaderOffset, WindowHandle progressWindow, int16_t progressId) {
     ExtractState& s = TheExtractState;
+    uint32_t directorySize = s.DirectoryCompressedSize;  // for this entry only
+    s.DirectoryCompressedSize = 0;
     s.CancelRequested = false;
     s.ArchiveFile = InvalidFileHandle;
     s.OutputFile = InvalidFileHandle;
@@ -234,6 +236,11 @@ int32_t ExtractEntry(const char* archiveName, const char* destPath, uint16_t att
     if (descriptor && header.Method != MethodStored && (header.Crc32 == 0 || header.CompressedSize == 0)) {
         s.CompressedSize = OpenEndedSize;  // decode to the final block, CRC from the descriptor
         expectedCrc = 0;
+    }
+    // Stored data has no end of its own: where the local header defers its
+    // size to the descriptor (a writer on a pipe), the directory's is taken.
+    if (descriptor && header.Method == MethodStored && header.CompressedSize == 0) {
+        s.CompressedSize = static_cast<int32_t>(directorySize);
     }
     if (((KnownMethods >> (header.Method % 32)) & 1) == 0) return ExtractUnsupportedMethod;
     if (header.Flags & FlagEncrypted) return ExtractEncrypted;

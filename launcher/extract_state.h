@@ -64,6 +64,10 @@ struct ExtractState {
     int16_t LastPercent;
     bool CancelRequested;
     bool InputExhausted;  // input asked for beyond the entry's data or the file
+    // The compressed size the central directory gives for the entry about to
+    // be extracted, set by the walk (0: not known). A stored entry whose local
+    // header defers its sizes to the data descriptor takes it from here.
+    uint32_t DirectoryCompressedSize;
 
     // Seams; null in the programs.
     MemoryInput* Input;

@@ -30,6 +30,12 @@ char* PrevCharOf(const char* start, const char* p);
 // which may need more bytes: the result is cut at a character boundary so
 // that it holds at most capacity - 1 bytes.
 void OemToAnsiInPlace(char* text, size_t capacity);
+// A name stored in UTF-8 (ZIP's general purpose flag bit 11) in the ANSI
+// code page, into out (capacity bytes, NUL included). False when the bytes
+// are not UTF-8, a character has no exact form in the code page, or the
+// result does not fit: such a name is never written under a substitute.
+// On the host, where "ANSI" is UTF-8, valid text comes out unchanged.
+bool Utf8ToAnsi(const char* utf8, size_t length, char* out, size_t capacity);
 // GetEnvironmentVariableA: the length copied, or the size needed when size is
 // too small, or 0 when the variable is missing or empty.
 uint32_t ReadEnvironmentVariable(const char* name, char* buffer, uint32_t size);

@@ -92,6 +92,43 @@ size_t EncodeUtf8(uint16_t cp, char* out) {
 
 }  // namespace
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text (at most n bytes), 0 for
+// a malformed one: overlong forms, surrogates and values past U+10FFFF too.
+size_t Utf8SequenceLength(const unsigned char* text, size_t n) {
+    unsigned char lead = text[0];
+    if (lead < 0x80) return 1;
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || length > n) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) return 0;
+    }
+    unsigned char second = text[1];
+    if (lead == 0xE0 && second < 0xA0) return 0;  // overlong
+    if (lead == 0xED && second >= 0xA0) return 0;  // surrogate
+    if (lead == 0xF0 && second < 0x90) return 0;  // overlong
+    if (lead == 0xF4 && second >= 0x90) return 0;  // past U+10FFFF
+    return length;
+}
+
+}  // namespace
+
+bool Utf8ToAnsi(const char* utf8, size_t length, char* out, size_t capacity) {
+    if (capacity == 0) return false;
+    out[0] = 0;
+    if (length > capacity - 1) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8);
+    for (size_t i = 0; i < length;) {
+        size_t step = Utf8SequenceLength(bytes + i, length - i);
+        if (step == 0) return false;
+        i += step;
+    }
+    std::memcpy(out, utf8, length);
+    out[length] = 0;
+    return true;
+}
+
 void OemToAnsiInPlace(char* text, size_t capacity) {
     if (capacity == 0) return;
     size_t length = TextLength(text);

@@ -1,6 +1,8 @@
 // The Win32 side of the core's system services.
 #include <windows.h>
 
+#include <climits>
+
 #include "support/platform.h"
 #include "support/text.h"
 
@@ -32,6 +34,27 @@ char* NextCharOf(const char* p) { return CharNextA(p); }
 char* PrevCharOf(const char* start, const char* p) { return CharPrevA(start, p); }
 
 void OemToAnsiInPlace(char* text, size_t /*capacity*/) { OemToCharA(text, text); }
+
+bool Utf8ToAnsi(const char* utf8, size_t length, char* out, size_t capacity) {
+    if (capacity == 0 || length > static_cast<size_t>(INT_MAX)) return false;
+    out[0] = 0;
+    if (length == 0) return true;
+    // A name that fits a path holds at most PathMaxChars characters.
+    WCHAR wide[PathBufferSize];
+    int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, static_cast<int>(length), wide, PathMaxChars);
+    if (count <= 0) return false;
+    int room = static_cast<int>(capacity - 1);
+    // A UTF-8 ANSI code page takes no "default character" test.
+    BOOL substituted = FALSE;
+    BOOL* check = GetACP() == CP_UTF8 ? nullptr : &substituted;
+    int written = WideCharToMultiByte(CP_ACP, check ? WC_NO_BEST_FIT_CHARS : 0, wide, count, out, room, nullptr, check);
+    if (written <= 0 || substituted) {
+        out[0] = 0;
+        return false;
+    }
+    out[written] = 0;
+    return true;
+}
 
 uint32_t ReadEnvironmentVariable(const char* name, char* buffer, uint32_t size) {
     return GetEnvironmentVariableA(name, buffer, size);

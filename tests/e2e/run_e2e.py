@@ -226,6 +226,14 @@ class Suite:
         subprocess.run(["zip", "-q", "-r", "-X"] + self.zip_flags + [archive, "."], cwd=root, check=True)
         return self.stub_plus(name, archive)
 
+    def sevenzip_package(self, name, files):
+        """The stub followed by a 7-Zip archive (names beyond ASCII flagged as UTF-8)."""
+        root = self.payload(name, files)
+        archive = os.path.join(self.work, name, "payload.zip")
+        subprocess.run(["7z", "a", "-tzip", "-bd", "-y", archive, "."], cwd=root, check=True,
+                       stdout=subprocess.DEVNULL, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        return self.stub_plus(name, archive)
+
     def stub_plus(self, name, archive):
         package = os.path.join(self.work, name, "package.exe")
         with open(package, "wb") as out:
@@ -303,6 +311,13 @@ class Suite:
 def check(condition, message):
     if not condition:
         raise Failure(message)
+
+
+def read_bytes(path):
+    if not os.path.exists(path):
+        return b""
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def listing(path):
@@ -568,6 +583,25 @@ def fallback(s, name, temp_steps, expect_under):
     check(listing(expect_under) == [], f"left in TMP: {listing(expect_under)}")
 
 
+def utf8_names(s):
+    """Names 7-Zip flags as UTF-8: unpacked under their own names where the code page holds them (1252 here);
+    a Japanese one there is refused with the defective box, nothing unpacked and nothing started."""
+    temp = s.dir("utf8", "temp")
+    log = os.path.join(s.work, "utf8", "log.txt")
+    package = s.sevenzip_package("utf8", {"setup.exe": "testinst", "caf\u00e9.txt": b"x"})
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log)), ("CE_TESTINST_MODE", "hashes")])
+    check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
+    check(b"file=caf\xe9.txt|1|" in read_bytes(log), f"unpacked: {read_bytes(log)!r}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+    temp = s.dir("utf8jp", "temp")
+    log = os.path.join(s.work, "utf8jp", "log.txt")
+    package = s.sevenzip_package("utf8jp", {"setup.exe": "testinst", "\u6f22\u5b57.txt": b"y"})
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))], ["msgbox|20000", "click|1"])
+    expect_box(seen, DEFECTIVE, win(package).encode(), DIALOG_TITLE)  # met during the unpacking
+    check(seen.exit_code == 0, f"exit code {seen.exit_code}")
+    check(listing(temp) == [] and not os.path.exists(log), f"left in TEMP: {listing(temp)}; installer started")
+
+
 def temp_unset(s):
     """TEMP not set: TMP is used."""
     tmp = s.dir("tempunset", "tmp")
@@ -656,8 +690,9 @@ def wm_quit(s):
 
 
 SCENARIOS = [normal_run, setup_preferred, install_bat, no_installer, no_archive, truncated, signed, cepack_package,
-             cancel_button, cancel_escape, cancel_close, write_fail_create, disk_full, temp_unset, temp_relative,
-             temp_missing, temp_too_long, qv_numbers, qv0_file, read_only_cleanup, locked_file, wm_quit]
+             cancel_button, cancel_escape, cancel_close, write_fail_create, disk_full, utf8_names, temp_unset,
+             temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file, read_only_cleanup, locked_file,
+             wm_quit]
 
 
 def main():

@@ -230,6 +230,28 @@ TEST_F(CepackTest, VerifyPassesAGoodPackageAndCatchesAFlippedByte) {
     EXPECT_EQ(Cepack("extract " + Q(p) + " " + Q(Out("dest")), &text), 4) << text;
 }
 
+// Python's zipfile on a pipe stores entries with flag bit 3 and CRC and sizes
+// 0 in the local header: the sizes are only in the descriptor and directory.
+TEST_F(CepackTest, StoredEntriesWhoseLocalHeaderDefersTheSize) {
+    std::string p = Out("piped.zip"), text;
+    ASSERT_EQ(Sh("python3 -c \"import sys, zipfile\n"
+                 "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_STORED) as z:\n"
+                 " z.writestr('data.bin', bytes(range(256)) * 20)\n z.writestr('readme.txt', 'streamed')\" | cat > " +
+                 Q(p)),
+              0);
+    std::string bytes = ReadBytes(p);
+    ASSERT_EQ(bytes[6] & 8, 8);
+    ASSERT_EQ(Le32At(bytes, 18), 0u);
+    ASSERT_EQ(Cepack("verify " + Q(p), &text), 0) << text;
+    EXPECT_EQ(Cepack("extract " + Q(p) + " " + Q(Out("dest")), &text), 0) << text;
+    EXPECT_EQ(ReadBytes(Out("dest") + "\\readme.txt"), "streamed");
+
+    bytes[30 + 8 + 1000] ^= 1;  // a data byte of data.bin
+    WriteBytes(p, bytes);
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 4) << text;
+    EXPECT_NE(text.find("data.bin: CRC mismatch"), std::string::npos) << text;
+}
+
 TEST_F(CepackTest, VerifyNamesEntriesTheLauncherWouldRefuse) {
     std::string p = Out("evil.zip"), text;
     PythonZip(p, "z.writestr('good.txt', 'good')\nz.writestr('../escape.txt', 'bad')");

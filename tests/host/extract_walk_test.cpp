@@ -57,6 +57,11 @@ TEST_F(ExtractWalkTest, EachToolsArchiveIsReadAndExtractedLikeZipfile) {
          package},
         {"7z", InSource("7z a -tzip -bd -y " + Q(a) + " . >/dev/null"), a},
         {"bsdtar", InSource("bsdtar --format zip -cf " + Q(a) + " ."), a},
+        // Names beyond ASCII, flagged as UTF-8.
+        {"7z UTF-8 names", "mkdir -p " + Q(Out("u8")) + "/\xE8\xA1\xA8 && cd " + Q(Out("u8")) +
+                               " && printf x > caf\xC3\xA9.txt && printf y > \xE8\xA1\xA8/\xE6\xBC\xA2.txt"
+                               " && LC_ALL=C.UTF-8 7z a -tzip -bd -y " + Q(a) + " . >/dev/null",
+         a},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

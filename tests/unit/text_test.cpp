@@ -302,3 +302,41 @@ TEST(FormatText, OverlongItemKeepsLaterArgumentsInPlace) {
     EXPECT_STREQ(std::strchr(out, '|'), "|setup");
 }
 #endif
+
+// Entry names flagged as UTF-8: the exact ANSI form, or a refusal, never a
+// substitute character. On the host "ANSI" is UTF-8 itself.
+namespace {
+
+const char Cafe[] = "caf\xC3\xA9.txt";
+const char Kanji[] = "\xE6\xBC\xA2\xE5\xAD\x97.txt";
+
+std::string Converted(const char* utf8, size_t capacity = PathBufferSize) {
+    char out[PathBufferSize];
+    return Utf8ToAnsi(utf8, std::strlen(utf8), out, capacity) ? std::string(out) : std::string("(refused)");
+}
+
+}  // namespace
+
+TEST(Utf8Names, ExactFormOrRefused) {
+    EXPECT_EQ(Converted("plain.txt"), "plain.txt");
+    for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) EXPECT_EQ(Converted(bad), "(refused)");
+    EXPECT_EQ(Converted(Cafe, 8), "(refused)") << "does not fit";
+#ifdef _WIN32
+    if (SystemDbcsEnabled()) GTEST_SKIP() << "expects a single-byte Western code page";
+    EXPECT_EQ(Converted(Cafe), "caf\xE9.txt");
+    EXPECT_EQ(Converted(Kanji), "(refused)");
+#else
+    EXPECT_EQ(Converted(Cafe), Cafe);
+    EXPECT_EQ(Converted(Kanji), Kanji);
+#endif
+}
+
+TEST(DbcsUtf8Names, JapaneseNamesInCodePage932) {
+#ifdef _WIN32
+    if (!SystemDbcsEnabled()) GTEST_SKIP() << "needs a double-byte ANSI code page (run with LC_ALL=ja_JP.UTF-8)";
+    EXPECT_EQ(Converted(Kanji), "\x8A\xBF\x8E\x9A.txt");
+    EXPECT_EQ(Converted(Cafe), "(refused)");
+#else
+    GTEST_SKIP() << "the host's ANSI is UTF-8";
+#endif
+}

@@ -154,10 +154,11 @@ std::string HostPathOf(const std::string& corePath) {
 std::string VerifyEntry(const std::string& corePath, const std::string& scratch, const ArchiveDirectory& d) {
     uint16_t attributes = d.Attributes & ~AttrReadOnly;
     char path[PathBufferSize];
+    if (!d.NameUsable) return "UTF-8 name not valid or not in this system's code page";
     if (!BuildEntryPath(scratch.c_str(), d.Name, attributes, path)) {
         return IsContainedEntryName(d.Name) ? "path too long for the launcher" : "name leaves the destination";
     }
-    int32_t result = ExtractEntry(corePath.c_str(), path, attributes, d.LocalHeaderOffset, nullptr, 0);
+    int32_t result = ExtractDirectoryEntry(corePath.c_str(), path, attributes, d, 0, nullptr, 0);
     if (result != ExtractOk) return EntryResultText(result, d.Method);
     std::string hostPath = HostPathOf(path);
     std::error_code ec;
