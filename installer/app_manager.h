@@ -6,7 +6,8 @@
 
 constexpr const char* AppManagerName = "CeAppMgr.exe";
 
-// Final results of the hand-over besides 0 (started) and WinExec's codes.
+// Final results of the hand-over besides 0 (started) and the system's error
+// codes for a program that could not be started.
 enum : int {
     AppManagerNoIniFile = 1,
     AppManagerLineTooLong = -6,

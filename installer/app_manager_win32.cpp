@@ -1,18 +1,49 @@
 // Starting CeAppMgr.exe with the copied .ini files, and the final message.
+#include <cstdlib>
+
 #include "installer/app_manager.h"
 #include "installer/install_win32.h"
 
 namespace {
-constexpr UINT StartedAtLeast = 32;
+
+// What CreateProcess takes, the NUL included. A few .ini files behind a
+// device center under "C:\Program Files (x86)\" already overflow a path
+// buffer, so the line is not held to one.
+constexpr size_t CommandLineCapacity = 32767;
+
+class HeapText {
+public:
+    explicit HeapText(size_t size) : text_(static_cast<char*>(std::malloc(size))) {}
+    ~HeapText() { std::free(text_); }
+    HeapText(const HeapText&) = delete;
+    HeapText& operator=(const HeapText&) = delete;
+    char* Get() const { return text_; }
+
+private:
+    char* text_;
+};
+
 }  // namespace
 
+// Started, not waited for; the application manager goes on after the
+// installer has ended.
 int StartAppManager() {
-    char line[PathBufferSize];
-    int built = BuildAppManagerCommandLine(line, sizeof line);
+    HeapText line(CommandLineCapacity);
+    if (!line.Get()) return AppManagerLineTooLong;
+    int built = BuildAppManagerCommandLine(line.Get(), CommandLineCapacity);
     if (built != 0) return built;
-    UINT started = WinExec(line, SW_SHOW);
-    if (started >= StartedAtLeast) return 0;
-    return started == 0 ? 1 : static_cast<int>(started);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, line.Get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        DWORD error = GetLastError();
+        return error == 0 ? 1 : static_cast<int>(error);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return 0;
 }
 
 void ShowFinalMessage(int result) {

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "support/file_identity_win32.h"
 #include "support/file_layer.h"
 #include "tests/common/test_util.h"
 
@@ -222,4 +223,26 @@ TEST_F(Win32FileLayer, InvalidHandlesFailQuietly) {
     ReadFileBlock(InvalidFileHandle, &byte, 1, &done);
     EXPECT_NE(LastFileError, 0u);
     EXPECT_EQ(done, 0);
+}
+
+// A redirector that reports 0 for every file's index (or serial) must not
+// make every destination file its own source: then the paths decide.
+TEST_F(Win32FileLayer, UnknownIdentityFallsBackToTheFullPaths) {
+    MakeFile("own.ini", 0);
+    MakeFile("other.ini", 0);
+    BY_HANDLE_FILE_INFORMATION known = {};
+    known.dwVolumeSerialNumber = 7;
+    known.nFileIndexLow = 42;
+    BY_HANDLE_FILE_INFORMATION noIndex = known;
+    noIndex.nFileIndexLow = 0;
+    BY_HANDLE_FILE_INFORMATION noSerial = known;
+    noSerial.dwVolumeSerialNumber = 0;
+    std::string own = At("own.ini");
+    std::string respelled = At("SUB\\..\\OWN.INI");
+    std::string other = At("other.ini");
+    for (const auto* unknown : {&noIndex, &noSerial}) {
+        EXPECT_FALSE(SameFileByInformation(*unknown, *unknown, own.c_str(), other.c_str()));
+        EXPECT_TRUE(SameFileByInformation(*unknown, known, own.c_str(), respelled.c_str()));
+    }
+    EXPECT_TRUE(SameFileByInformation(known, known, own.c_str(), other.c_str()));  // known identities decide
 }
