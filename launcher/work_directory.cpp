@@ -7,9 +7,6 @@ namespace {
 
 char EnvironmentValue[EnvironmentValueSize];
 
-// Room the new name needs behind the base: "\", the prefix, three digits and
-// the backslash the launcher appends while it works in the directory.
-constexpr size_t NewNameRoom = 1 + sizeof TempDirPrefix - 1 + 3 + 1;
 
 bool IsAbsoluteBase(const char* path) { return (path[0] != 0 && path[1] == ':') || IsUncName(path); }
 
@@ -37,14 +34,14 @@ char* ReadEnvironmentValue(const char* name) {
 }
 
 bool TryTempCandidate(char* buffer, const char* candidate) {
-    if (TextLength(candidate) + NewNameRoom > static_cast<size_t>(PathMaxChars)) return false;
+    if (TextLength(candidate) + WorkDirectoryRoom > static_cast<size_t>(PathMaxChars)) return false;
     TextCopy(buffer, candidate);
     return MakeUniqueSubdirectory(buffer);
 }
 
 bool MakeUniqueSubdirectory(char* buffer) {
     if (!IsAbsoluteBase(buffer)) return false;
-    if (TextLength(buffer) + NewNameRoom > static_cast<size_t>(PathMaxChars)) return false;
+    if (TextLength(buffer) + WorkDirectoryRoom > static_cast<size_t>(PathMaxChars)) return false;
     if (!IsExistingDirectory(buffer)) return false;
     AppendBackslash(buffer);
     TextAppend(buffer, TempDirPrefix);

@@ -12,6 +12,12 @@
 constexpr char TempDirPrefix[] = "$qv";
 constexpr int TempDirNumbers = 200;
 constexpr uint32_t EnvironmentValueSize = 520;
+// Room a base must leave in a path buffer: "\", the prefix, three digits, the
+// backslash the launcher appends while it works there, and a name of 8.3
+// characters beside it, so that the installer ("insstart.exe" the longest)
+// and short entry names still fit. A longer base is skipped, not taken for a
+// directory in which the installer could never be unpacked.
+constexpr size_t WorkDirectoryRoom = 1 + sizeof TempDirPrefix - 1 + 3 + 1 + 12;
 
 // How MakeUniqueSubdirectory creates the directory: MakeDirectory unless the
 // launcher chose otherwise at start (an elevated one closes it to others).

@@ -60,13 +60,14 @@ TEST(MakeUniqueSubdirectory, RefusesRelativeEmptyMissingAndOverlongBases) {
     MakeIn(scratch.Join("file"), &made);
     EXPECT_FALSE(made);
 
-    // A base that leaves no room for "\$qv199\" is refused, one that does is taken.
+    // A base that leaves no room for "\$qv199\insstart.exe" is refused, one
+    // that does is taken.
     std::string deep = scratch.Path();
-    while (deep.size() < PathMaxChars - 8 - 10) {
+    while (deep.size() < PathMaxChars - WorkDirectoryRoom - 10) {
         deep += "\\dddddddd";
         ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     }
-    std::string fits = deep + "\\" + std::string(PathMaxChars - 8 - deep.size() - 1, 'e');
+    std::string fits = deep + "\\" + std::string(PathMaxChars - WorkDirectoryRoom - deep.size() - 1, 'e');
     std::string tooLong = fits + "f";
     ASSERT_TRUE(CreateDirectoryA(fits.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(tooLong.c_str(), nullptr));
@@ -74,6 +75,7 @@ TEST(MakeUniqueSubdirectory, RefusesRelativeEmptyMissingAndOverlongBases) {
     EXPECT_FALSE(made);
     EXPECT_EQ(MakeIn(fits, &made), fits + "\\$qv0");
     EXPECT_TRUE(made);
+    EXPECT_EQ((fits + "\\$qv199\\insstart.exe").size(), static_cast<size_t>(PathMaxChars));
 
     char buffer[PathBufferSize];
     std::string env(400, 'x');
