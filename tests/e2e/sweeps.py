@@ -13,7 +13,7 @@ cancel  a large unpacking cancelled at 16 moments by the Cancel button, Esc,
         empty afterwards, the installer never started.
 
 sweeps.py --win64 BUILD_DIR [--programs BUILD_DIR] --cepack PATH [--prefix WINEPREFIX]
-          [--only fault,cancel] [--runs N,...] [--keep]
+          [--only fault,cancel] [--runs N,...] [--big-mb N] [--keep]
 """
 import argparse
 import os
@@ -185,14 +185,13 @@ def fault_sweep(s, runs):
 # ---- cancel sweep --------------------------------------------------------------
 
 BIG_ENTRIES = 4
-BIG_SIZE = 64 << 20
 
 
-def big_data(n):
+def big_data(n, size):
     """Compressible but not trivial: numbered lines, so the decoder has real work."""
     line = b"%010d entry %d: the quick brown fox jumps over the lazy dog\n"
-    block = b"".join(line % (i, n) for i in range(BIG_SIZE // 64 // 8))
-    return (block * 9)[:BIG_SIZE]
+    block = b"".join(line % (i, n) for i in range(size // 64 // 8))
+    return (block * 9)[:size]
 
 
 def cancel_package(s):
@@ -201,7 +200,7 @@ def cancel_package(s):
     shutil.copy(s.testinst, os.path.join(d, "setup.exe"))
     for n in range(BIG_ENTRIES):
         with open(os.path.join(d, names[n + 1]), "wb") as f:
-            f.write(big_data(n))
+            f.write(big_data(n, s.big_size))
     archive = os.path.join(s.work, "cancel", "payload.zip")
     subprocess.run(["zip", "-q", "-X", "-1", archive] + names, cwd=d, check=True)
     shutil.rmtree(d)
@@ -232,7 +231,7 @@ def cancel_sweep(s, runs):
                  f"start|{win(package)}", f"window|{DIALOG_TITLE}|{HANG_MS}"]
         if entry is not None:
             out = win(temp) + f"\\$qv0\\big{entry}.bin"
-            steps.append(f"grows|{out}|{max(1, int(BIG_SIZE * fraction))}|{HANG_MS}")
+            steps.append(f"grows|{out}|{max(1, int(s.big_size * fraction))}|{HANG_MS}")
         # Held still while the user's action is queued, so that it lands at
         # this moment however busy the machine is.
         steps += ["suspend"] + action + ["resume", f"msgbox|{HANG_MS}", "click|1", f"wait|{HANG_MS}"]
@@ -264,12 +263,16 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--only", help="comma-separated: " + ",".join(SWEEPS))
     parser.add_argument("--runs", help="comma-separated run numbers (for one failure)")
+    # Emulated 32-bit programs unpack several times slower: smaller entries
+    # keep every run of the cancel sweep well inside its hang limit.
+    parser.add_argument("--big-mb", type=int, default=64, help="size of each large entry of the cancel sweep")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
     args = parser.parse_args()
     args.shots = None
     chosen = args.only.split(",") if args.only else list(SWEEPS)
     runs = {int(r) for r in args.runs.split(",")} if args.runs else set()
     suite = Suite(args)
+    suite.big_size = args.big_mb << 20
     for path in (suite.zipstub, suite.driver, suite.testinst, suite.cepack):
         if not os.path.exists(path):
             raise SystemExit(f"sweeps: {path} is missing")
