@@ -24,6 +24,18 @@ foreach(sub sanitize win32 win32-tests win64)
     STEP_TARGETS build)
 endforeach()
 
+# The shipped programs beside cepack, laid out as an installed tree has them
+# (PREFIX/bin/cepack, PREFIX/share/cepack/): cepack build and new look for
+# them relative to themselves, in the build tree in build/share/cepack.
+set(CE_SHARED_PROGRAMS ${CMAKE_BINARY_DIR}/win32/launcher/zipstub.exe
+    ${CMAKE_BINARY_DIR}/win32/installer/install.exe)
+add_custom_target(shared_programs ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/cepack
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CE_SHARED_PROGRAMS} ${CMAKE_BINARY_DIR}/share/cepack/
+  VERBATIM)
+add_dependencies(shared_programs build_win32)
+install(FILES ${CE_SHARED_PROGRAMS} DESTINATION share/cepack)
+
 set(CE_SANITIZE_DIR ${CMAKE_BINARY_DIR}/sanitize)
 set(CE_WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
 set(CE_WIN32_TESTS_DIR ${CMAKE_BINARY_DIR}/win32-tests)

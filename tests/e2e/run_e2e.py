@@ -300,9 +300,11 @@ class Suite:
                         "+repage", os.path.join(self.shots, target)], check=True)
 
     def run_package(self, package, temp, extra_env=(), steps_between=(), timeout_ms=30000, temp_steps=None):
-        """Starts the package with TEMP (and more) set and waits for its end."""
+        """Starts the package (a Unix path, or a Windows one as it is) with TEMP (and more) set and waits for
+        its end."""
         steps = temp_steps if temp_steps is not None else [f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}"]
-        steps += [f"set|{k}|{v}" for k, v in extra_env] + [f"start|{win(package)}"]
+        program = package if package[1:2] == ":" else win(package)
+        steps += [f"set|{k}|{v}" for k, v in extra_env] + [f"start|{program}"]
         steps += list(steps_between) + [f"wait|{timeout_ms}"]
         return self.drive(steps)
 
@@ -510,6 +512,17 @@ def cancel(s, name, how, shots=False):
     package = large_package(s)
     temp = s.dir(name, "temp")
     log = os.path.join(s.work, name, "log.txt")
+    caption = win(package).encode()
+    if shots:
+        # Where a user would have it, so that the pictures show real paths.
+        public = os.path.join(s.prefix, "drive_c", "users", "Public")
+        temp = os.path.join(public, "Temp")
+        shutil.rmtree(temp, ignore_errors=True)
+        os.makedirs(temp)
+        os.makedirs(os.path.join(public, "Downloads"), exist_ok=True)
+        shutil.copy(package, os.path.join(public, "Downloads", "SampleNotes.exe"))
+        package = r"C:\users\Public\Downloads\SampleNotes.exe"
+        caption = package.encode()
     # The launcher is held still while the click is queued, so the cancel
     # lands in the middle of the large entry however fast this machine is.
     # A picture wants the bar painted a little way in; otherwise stop at once.
@@ -520,8 +533,10 @@ def cancel(s, name, how, shots=False):
     if shots:
         between += s.shot_steps("message")
     between += ["click|1"]
-    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))], between, timeout_ms=60000)
-    expect_box(seen, CANCELLED, win(package).encode(), DIALOG_TITLE)
+    temp_steps = [r"set|TEMP|C:\users\Public\Temp", r"set|TMP|C:\users\Public\Temp"] if shots else None
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))], between, timeout_ms=60000,
+                         temp_steps=temp_steps)
+    expect_box(seen, CANCELLED, caption, DIALOG_TITLE)
     check(seen.exit_code == 0, f"exit code {seen.exit_code}")
     check(read_log(log) == [], "the installer must not start after a cancel")
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")

@@ -196,22 +196,31 @@ def whole_road(s):
         package = sample_package(s, "road")
     else:
         raise Skip(f"{s.zipstub} is not built")
-    ce = s.ce_dir("road")
+    # On the prefix's own drive C:, where a user's device manager would be, so
+    # that the pictures show real paths; made afresh for every run.
+    ce = os.path.join(s.prefix, "drive_c", "Program Files (x86)", "Microsoft ActiveSync")
+    shutil.rmtree(ce, ignore_errors=True)
+    os.makedirs(ce)
+    shutil.copy(s.appmgr, os.path.join(ce, "CeAppMgr.exe"))
+    s.set_ce_dir(r"C:\Program Files (x86)\Microsoft ActiveSync")
     temp = s.dir("road", "temp")
-    dest = s.dir("road", "Program Files", "Sample Notes")
+    dest = os.path.join(ce, "Sample Notes")
+    os.makedirs(dest)
     with open(os.path.join(dest, "readme.txt"), "wb") as f:
         f.write(b"installed earlier")
+    win_ce = r"C:\Program Files (x86)\Microsoft ActiveSync"
+    win_dest = win_ce + r"\Sample Notes"
     title = "Installation Sample Notes for Pocket PC"
     steps = [f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}",
              f"dialog|{LANGUAGE_TITLE}|30000"] + s.shot_steps("language") + [
-             "select|100|1", "click|1", f"dialog|{title}|20000"] + s.shot_steps("destination") + [
-             f"settext|101|{win(dest)}", "click|1"] + answer(IDYES) + ["msgbox|30000"] + \
+             "select|100|1", "click|1", f"dialog|{title}|20000", f"settext|101|{win_dest}"] + \
+        s.shot_steps("destination") + ["click|1"] + answer(IDYES) + ["msgbox|30000"] + \
         s.shot_steps("success") + ["click|1", "wait|30000"]
     seen = s.drive(steps, timeout=150)
     check(list_items(seen) == [(b"English", True), (b"Deutsch (German)", False), (b"Fran\xe7ais (French)", False)],
           f"language list {list_items(seen)}")
     asked = windows_titled(seen, title.encode())
-    check(asked and asked[0]["controls"].get(101) == (win(ce) + "\\SampleNotes").encode(),
+    check(asked and asked[0]["controls"].get(101) == (win_ce + "\\SampleNotes").encode(),
           f"proposed destination {asked[0]['controls'].get(101) if asked else None!r}")
     check(asked[0]["controls"].get(100) == b"Please enter target directory for installation", "prompt")
     boxes = box_texts(seen)
@@ -223,12 +232,35 @@ def whole_road(s):
     check(read(os.path.join(dest, "samplenotes_de.ini")) == read(os.path.join(SAMPLE, "samplenotes_de.ini")),
           "German .ini copied")
     calls = appmgr_calls(ce, started=1)
-    want = f'"{win(ce)}\\CeAppMgr.exe" "{win(dest)}\\samplenotes_de.ini"'
+    want = f'"{win_ce}\\CeAppMgr.exe" "{win_dest}\\samplenotes_de.ini"'
     check(calls == [want], f"CeAppMgr.exe got {calls}, want [{want}]")
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
     for name in ("language", "destination", "success"):
         keep_full_shot(s, name)
     print("    CeAppMgr.exe received: " + calls[0])
+
+
+def new_package(s):
+    """A folder made by cepack new and built by cepack: German chosen, the proposed destination taken, its
+    cabinet and .ini copied, CeAppMgr.exe started with that .ini, TEMP emptied."""
+    if not (s.cepack and os.path.exists(s.cepack)):
+        raise Skip("needs cepack")
+    folder, package = os.path.join(s.work, "new", "Tool"), os.path.join(s.work, "new", "Tool.exe")
+    subprocess.run([s.cepack, "new", folder, "--title", "Test Tool", "--languages", "en,de"], check=True,
+                   capture_output=True)
+    shutil.copy(s.install, os.path.join(folder, "install.exe"))  # the installer under test
+    subprocess.run([s.cepack, "build", "-o", package, "--stub", s.zipstub, folder], check=True, capture_output=True)
+    ce = s.ce_dir("new")
+    temp = s.dir("new", "temp")
+    seen = s.drive([f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}",
+                    f"dialog|{LANGUAGE_TITLE}|30000", "select|100|1", "click|1", f"dialog|{CAPTION}|20000",
+                    "click|1"] + finish() + ["wait|30000"], timeout=150)
+    check([b[0] for b in box_texts(seen)] == [SUCCESS], f"messages {box_texts(seen)}")
+    dest = os.path.join(ce, "Test Tool")
+    check(sorted(os.listdir(dest)) == ["testtool.arm.cab", "testtool_de.ini"], f"destination {os.listdir(dest)}")
+    want = f'"{win(ce)}\\CeAppMgr.exe" "{win(dest)}\\testtool_de.ini"'
+    check(appmgr_calls(ce, started=1) == [want], f"CeAppMgr.exe got {appmgr_calls(ce)}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
 
 
 def missing_inf(s):
@@ -445,13 +477,16 @@ def cancel_third_file(s):
         with open(os.path.join(pkg, name), "wb") as f:
             f.truncate(size)  # for a picture long enough to be photographed while it runs
     ce = s.ce_dir("cancel3")
-    dest = os.path.join(s.work, "cancel3", "dest")
-    third = win(dest) + "\\three.cab"
+    # On the prefix's drive C:, for a picture with a real path.
+    dest = os.path.join(s.prefix, "drive_c", "Program Files (x86)", "Test Tool")
+    shutil.rmtree(dest, ignore_errors=True)
+    win_dest = r"C:\Program Files (x86)\Test Tool"
+    third = win_dest + "\\three.cab"
     # The copy is held still as soon as the third file shows, then cancelled.
     # For a picture the bars move a little first, and it is taken while the
     # copy runs (a held copy may be caught in the middle of painting a bar).
     picture = ["sleep|400"] + s.shot_steps("progress") if s.shots else []
-    seen = s.run_installer(pkg, accept_destination(dest) + [
+    seen = s.run_installer(pkg, [f"dialog|{CAPTION}|20000", f"settext|101|{win_dest}", "click|1"] + [
         f"dialog|{PROGRESS_TITLE}|20000", f"waittext|130|{third}|20000"] + picture + ["suspend", "report"] + [
         f"click|{IDCANCEL}", "resume"] + answer(IDOK, 30000) + finish(), timeout_ms=60000)
     check([b[:2] for b in box_texts(seen)] == [(ABORTED, CAPTION.encode()), (NOT_SUCCESSFUL, CAPTION.encode())],
@@ -524,10 +559,10 @@ def own_directory(s):
     check(len(appmgr_calls(ce, started=1)) == 1, "CeAppMgr.exe started")
 
 
-SCENARIOS = [whole_road, missing_inf, missing_appmgr_vista, appmgr_elsewhere, missing_appmgr_xp, language_fallback, single_language,
-             no_selection, cancel_language, cancel_destination, existing_no, backup_names, missing_source,
-             read_only_destination, cancel_third_file, no_ini, command_line_long, relative_destination,
-             own_directory]
+SCENARIOS = [whole_road, new_package, missing_inf, missing_appmgr_vista, appmgr_elsewhere, missing_appmgr_xp,
+             language_fallback, single_language, no_selection, cancel_language, cancel_destination, existing_no,
+             backup_names, missing_source, read_only_destination, cancel_third_file, no_ini, command_line_long,
+             relative_destination, own_directory]
 
 
 def main():

@@ -31,9 +31,16 @@ protected:
         if (output) *output = text;
         return status;
     }
+    int Run(const std::string& command, std::string* output) {
+        int status = -1;
+        *output = testutil::RunOutput(command + " 2>&1", &status);
+        return status;
+    }
+    // A bare archive unless the extra options name a stub.
     int Build(const std::string& output, const std::string& source, std::string* text = nullptr,
               const std::string& extra = "") {
-        return Cepack("build -o " + Q(output) + " " + extra + " " + Q(source), text);
+        std::string stub = extra.find("--stub") == std::string::npos ? "--bare " : "";
+        return Cepack("build -o " + Q(output) + " " + stub + extra + " " + Q(source), text);
     }
     // Builds from a tree of its own and expects a refusal naming the reason.
     void ExpectRefused(const std::map<std::string, std::string>& files, const std::string& reason) {
@@ -54,6 +61,8 @@ TEST_F(CepackTest, HelpAndUsage) {
                              "  3  not a package", "  4  defective", "  6  build refused"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
+    EXPECT_EQ(Cepack("--version", &text), 0);
+    EXPECT_EQ(text.rfind("cepack ", 0), 0u) << text;
     EXPECT_EQ(Cepack("", &text), 1);
     EXPECT_EQ(Cepack("frobnicate", &text), 1);
     EXPECT_EQ(Cepack("extract onlyone", &text), 1);
@@ -105,6 +114,43 @@ TEST_F(CepackTest, BuildIsReproducible) {
     ASSERT_EQ(Build(inside, source_.Path()), 0);
     ASSERT_EQ(Build(inside, source_.Path()), 0);
     EXPECT_EQ(ReadBytes(inside), ReadBytes(a));
+    // Files of a fresh checkout carry its time: with SOURCE_DATE_EPOCH before
+    // it, the package is the same whenever the files were written.
+    const std::string epoch = "SOURCE_DATE_EPOCH=1700000000 ";
+    testutil::RemoveTree(inside);
+    ASSERT_EQ(Sh("touch -d @1800000000 " + Q(source_.Join("readme.txt"))), 0);
+    ASSERT_EQ(Sh(epoch + CEPACK_PATH + " build --bare -o " + Q(a) + " " + Q(source_.Path())), 0);
+    ASSERT_EQ(Sh("touch -d @1900000000 " + Q(source_.Join("readme.txt"))), 0);
+    ASSERT_EQ(Sh(epoch + CEPACK_PATH + " build --bare -o " + Q(b) + " " + Q(source_.Path())), 0);
+    EXPECT_EQ(ReadBytes(a), ReadBytes(b));
+}
+
+// Installed as PREFIX/bin/cepack with the shipped programs in
+// PREFIX/share/cepack: found from there, by build and by new.
+TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
+    ScratchDir prefix("prefix");
+    std::string stub = "MZ stub " + testutil::RandomBytes(3000, 5), installer = "MZ installer";
+    MakeTree(prefix.Path(), {{"share/cepack/zipstub.exe", stub}, {"share/cepack/install.exe", installer}});
+    ASSERT_EQ(Sh("mkdir -p " + Q(prefix.Join("bin")) + " && cp " + CEPACK_PATH + " " + Q(prefix.Join("bin"))), 0);
+    std::string cepack = ShellQuote(NativePath(prefix.Join("bin/cepack"))), folder = Out("Notes"), text;
+    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Sample Notes' --languages en,de,fr",
+                                  &text), 0) << text;
+    EXPECT_EQ(ReadBytes(folder + "\\install.exe"), installer);
+    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
+    EXPECT_NE(Run(cepack + " new " + Q(folder) + " --title Again", &text), 0) << "never overwrites";
+
+    // Without install.exe the shared one is packed; without --stub the shared stub leads.
+    testutil::RemoveTree(folder + "\\install.exe");
+    std::string package = Out("Notes.exe");
+    ASSERT_EQ(Run(cepack + " build -o " + Q(package) + " " + Q(folder), &text), 0) << text;
+    EXPECT_NE(text.find("adding the shared installer"), std::string::npos) << text;
+    EXPECT_EQ(ReadBytes(package).substr(0, stub.size()), stub);
+    ASSERT_EQ(Run(cepack + " list " + Q(package), &text), 0);
+    EXPECT_NE(text.find("install.exe"), std::string::npos) << text;
+
+    testutil::RemoveTree(prefix.Join("share"));
+    EXPECT_EQ(Run(cepack + " build -o " + Q(package) + " " + Q(folder), &text), 2) << text;
+    EXPECT_NE(text.find(NativePath(prefix.Join("share/cepack/zipstub.exe"))), std::string::npos) << text;
 }
 
 TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {

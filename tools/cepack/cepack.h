@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace cepack {
 
@@ -25,7 +26,8 @@ constexpr int DefaultDestinationLength = 64;
 
 struct BuildOptions {
     std::string output;
-    std::string stub;  // empty: a bare archive
+    std::string stub;  // empty: the shared one (SharedProgram)
+    bool bare = false;  // --bare: the archive alone, no stub
     std::string input;
     int destinationLength = DefaultDestinationLength;
     bool lint = true;  // check the installer's setup file when the folder has one
@@ -36,7 +38,15 @@ struct Streams {
     std::ostream& err;
 };
 
+// A new package folder to start from (cepack new).
+struct NewOptions {
+    std::string directory;
+    std::string title;                   // UTF-8
+    std::vector<std::string> languages;  // codes such as "en", the first the default
+};
+
 int RunBuild(const BuildOptions& options, const Streams& streams);
+int RunNew(const NewOptions& options, const Streams& streams);
 int RunList(const std::string& package, const Streams& streams);
 int RunVerify(const std::string& package, const Streams& streams);
 int RunExtract(const std::string& package, const std::string& directory, const Streams& streams);
@@ -49,5 +59,9 @@ int RunCommandLine(int argc, char** argv, const Streams& streams);
 // ExitOk, ExitRefused with findings, ExitNoInput. With onlyWithSetupFile a
 // folder without the file passes unchecked (*checked stays false).
 int LintFolder(const std::string& directory, std::ostream& out, bool onlyWithSetupFile, bool* checked);
+
+// The path of one of the shipped programs (zipstub.exe, install.exe) that
+// are installed beside cepack, or empty; lookedAt then lists the places.
+std::string SharedProgram(const std::string& name, std::string* lookedAt);
 
 }  // namespace cepack

@@ -13,20 +13,30 @@ namespace cepack {
 namespace {
 
 const char* const HelpText =
-    "usage: cepack build -o PACKAGE [--stub zipstub.exe] [--dest-length N] [--no-lint] DIR\n"
+    "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint] DIR\n"
+    "       cepack new DIR --title TITLE [--languages en,de,fr]\n"
     "       cepack list PACKAGE\n"
     "       cepack verify PACKAGE\n"
     "       cepack extract PACKAGE DIR\n"
     "       cepack lint DIR\n"
+    "       cepack --version\n"
     "\n"
     "build    packs every file below DIR (sorted, deflated at the best level or\n"
     "         stored) into a ZIP appended to the stub, with offsets counted from\n"
-    "         the start of the package; without --stub a bare archive. The same\n"
-    "         input gives the same bytes. Names the launcher could not extract\n"
+    "         the start of the package. Without --stub the zipstub.exe installed\n"
+    "         beside cepack (../share/cepack) is used; --bare writes the archive\n"
+    "         alone. A folder with install.inf but neither install.exe nor\n"
+    "         setup.exe gets the installed install.exe. The same input gives the\n"
+    "         same bytes; no entry is dated after SOURCE_DATE_EPOCH where that is\n"
+    "         set. Names the launcher could not extract\n"
     "         are refused; --dest-length N is the length assumed for the\n"
     "         launcher's working directory when judging name lengths (default 64).\n"
     "         A folder with the installer's setup file is linted first and\n"
     "         refused when that finds problems (--no-lint packs it anyway).\n"
+    "new      writes a package folder to start from: install.inf for the\n"
+    "         languages (en de fr es it nl; the first is the default), one\n"
+    "         application manager .ini each, a placeholder cabinet, install.exe\n"
+    "         and a README.txt saying what to replace.\n"
     "list     one line per entry: size, compressed size, method, date, name.\n"
     "verify   test-extracts every entry with the launcher's engine into a\n"
     "         private temporary directory and checks its CRC.\n"
@@ -66,6 +76,8 @@ int ParseBuild(const std::vector<std::string>& args, const Streams& s) {
             options.destinationLength = static_cast<int>(n);
         } else if (a == "--no-lint") {
             options.lint = false;
+        } else if (a == "--bare") {
+            options.bare = true;
         } else if (!a.empty() && a[0] == '-') {
             return Usage(s, "build: unknown or incomplete option " + a);
         } else if (options.input.empty()) {
@@ -75,7 +87,36 @@ int ParseBuild(const std::vector<std::string>& args, const Streams& s) {
         }
     }
     if (options.output.empty() || options.input.empty()) return Usage(s, "build needs -o PACKAGE and DIR");
+    if (options.bare && !options.stub.empty()) return Usage(s, "build takes --stub or --bare, not both");
     return RunBuild(options, s);
+}
+
+int ParseNew(const std::vector<std::string>& args, const Streams& s) {
+    NewOptions options;
+    std::string languages = "en";
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool hasValue = i + 1 < args.size();
+        if (a == "--title" && hasValue) {
+            options.title = args[++i];
+        } else if (a == "--languages" && hasValue) {
+            languages = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return Usage(s, "new: unknown or incomplete option " + a);
+        } else if (options.directory.empty()) {
+            options.directory = a;
+        } else {
+            return Usage(s, "new takes one directory");
+        }
+    }
+    if (options.directory.empty() || options.title.empty()) return Usage(s, "new needs DIR and --title TITLE");
+    for (size_t start = 0; start <= languages.size();) {
+        size_t comma = languages.find(',', start);
+        if (comma == std::string::npos) comma = languages.size();
+        options.languages.push_back(languages.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return RunNew(options, s);
 }
 
 }  // namespace
@@ -89,9 +130,14 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
         s.out << HelpText;
         return ExitOk;
     }
+    if (command == "--version") {
+        s.out << "cepack " << CEPACK_VERSION << "\n";
+        return ExitOk;
+    }
     BuildCrcTable();
     SetUseLongNames(true);
     if (command == "build") return ParseBuild(args, s);
+    if (command == "new") return ParseNew(args, s);
     if (command == "list" && args.size() == 1) return RunList(args[0], s);
     if (command == "verify" && args.size() == 1) return RunVerify(args[0], s);
     if (command == "extract" && args.size() == 2) return RunExtract(args[0], args[1], s);

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -142,8 +145,25 @@ void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problem
     }
 }
 
-std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& output, Problems* problems,
-                                     std::ostream& err) {
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: no entry is dated
+// later, so a package rebuilt from a fresh checkout is the same file.
+std::optional<time_t> SourceDateEpoch(std::ostream& err) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    long long value = std::strtoll(text, &end, 10);
+    if (*end != 0 || errno != 0 || value < 0) {
+        err << "cepack: note: SOURCE_DATE_EPOCH=" << text << " is not a count of seconds; ignored\n";
+        return std::nullopt;
+    }
+    return static_cast<time_t>(value);
+}
+
+time_t ClampTime(time_t when, const std::optional<time_t>& epoch) { return epoch && when > *epoch ? *epoch : when; }
+
+std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& output, const std::optional<time_t>& epoch,
+                                     Problems* problems, std::ostream& err) {
     std::vector<SourceFile> files;
     std::error_code ec;
     struct stat previous {};  // an earlier build's output inside the tree
@@ -173,7 +193,7 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
         f.relative = relative;
         f.path = it->path();
         f.size = static_cast<uint64_t>(st.st_size);
-        f.dosDateTime = DosDateTimeOf(st.st_mtime);
+        f.dosDateTime = DosDateTimeOf(ClampTime(st.st_mtime, epoch));
         f.attributes = static_cast<uint8_t>(0x20 | ((st.st_mode & S_IWUSR) ? 0 : 0x01));  // archive, read-only
         files.push_back(std::move(f));
     }
@@ -181,6 +201,39 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
     return files;
+}
+
+bool HasTopLevel(const std::vector<SourceFile>& files, const char* name) {
+    for (const SourceFile& f : files) {
+        if (FoldedName(f.relative) == name) return true;
+    }
+    return false;
+}
+
+// A folder with install.inf but no installer program of its own gets the
+// shared install.exe, so that an author keeps only their own files.
+bool AddSharedInstaller(const std::optional<time_t>& epoch, std::vector<SourceFile>* files, const Streams& s) {
+    if (!HasTopLevel(*files, "install.inf") || HasTopLevel(*files, "install.exe") || HasTopLevel(*files, "setup.exe")) {
+        return true;
+    }
+    std::string lookedAt;
+    std::string shared = SharedProgram("install.exe", &lookedAt);
+    struct stat st {};
+    if (shared.empty() || ::stat(shared.c_str(), &st) != 0) {
+        s.err << "cepack: install.inf but no install.exe, and no shared one (looked at " << lookedAt << ")\n";
+        return false;
+    }
+    SourceFile f;
+    f.relative = "install.exe";
+    f.path = shared;
+    f.size = static_cast<uint64_t>(st.st_size);
+    f.dosDateTime = DosDateTimeOf(ClampTime(st.st_mtime, epoch));
+    f.attributes = 0x20;
+    files->insert(std::upper_bound(files->begin(), files->end(), f,
+                                   [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; }),
+                  f);
+    s.out << "cepack: adding the shared installer " << shared << " as install.exe\n";
+    return true;
 }
 
 void NoteMissingInstaller(const std::vector<SourceFile>& files, std::ostream& err) {
@@ -282,16 +335,28 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
         streams.err << "cepack: " << options.input << ": no such directory\n";
         return ExitNoInput;
     }
-    uint64_t stubSize = 0;
-    if (!options.stub.empty()) {
-        if (!fs::is_regular_file(options.stub, ec) || ::access(options.stub.c_str(), R_OK) != 0) {
-            streams.err << "cepack: " << options.stub << ": stub not found or not readable\n";
+    BuildOptions resolved = options;
+    if (resolved.stub.empty() && !resolved.bare) {
+        std::string lookedAt;
+        resolved.stub = SharedProgram("zipstub.exe", &lookedAt);
+        if (resolved.stub.empty()) {
+            streams.err << "cepack: no launcher stub found (looked at " << lookedAt << "); name one with --stub, "
+                        << "or --bare for the archive alone\n";
             return ExitNoInput;
         }
-        stubSize = fs::file_size(options.stub, ec);
+    }
+    uint64_t stubSize = 0;
+    if (!resolved.stub.empty()) {
+        if (!fs::is_regular_file(resolved.stub, ec) || ::access(resolved.stub.c_str(), R_OK) != 0) {
+            streams.err << "cepack: " << resolved.stub << ": stub not found or not readable\n";
+            return ExitNoInput;
+        }
+        stubSize = fs::file_size(resolved.stub, ec);
     }
     Problems problems;
-    std::vector<SourceFile> files = CollectFiles(options.input, options.output, &problems, streams.err);
+    std::optional<time_t> epoch = SourceDateEpoch(streams.err);
+    std::vector<SourceFile> files = CollectFiles(options.input, options.output, epoch, &problems, streams.err);
+    if (!AddSharedInstaller(epoch, &files, streams)) return ExitRefused;
     CheckNames(files, options.destinationLength, &problems);
     CheckSizes(files, stubSize, &problems);
     NoteMissingInstaller(files, streams.err);
@@ -311,7 +376,7 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
                        "anyway)\n";
         return ExitRefused;
     }
-    return WritePackage(options, files, streams);
+    return WritePackage(resolved, files, streams);
 }
 
 }  // namespace cepack

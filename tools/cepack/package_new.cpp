@@ -1,0 +1,181 @@
+// cepack new: a package folder to start from. It lints clean, builds, and
+// installs; the author replaces the placeholder cabinet and the texts.
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tools/cepack/cepack.h"
+
+namespace fs = std::filesystem;
+
+namespace cepack {
+
+namespace {
+
+struct Language {
+    const char* code;
+    const char* name;    // as the language dialog lists it, ANSI (Latin-1)
+    const char* letter;  // of its file-list section; the default language has none
+};
+
+const Language Languages[] = {
+    {"en", "English", "e"},
+    {"de", "Deutsch (German)", "d"},
+    {"fr", "Fran\xE7" "ais (French)", "f"},
+    {"es", "Espa\xF1ol (Spanish)", "s"},
+    {"it", "Italiano (Italian)", "i"},
+    {"nl", "Nederlands (Dutch)", "n"},
+};
+
+const Language* FindLanguage(const std::string& code) {
+    for (const Language& l : Languages) {
+        if (code == l.code) return &l;
+    }
+    return nullptr;
+}
+
+// UTF-8 into Latin-1, the ANSI text the installer and the application
+// manager read; nothing for other characters or controls.
+std::optional<std::string> Latin1Of(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x20 || c == 0x7F) return std::nullopt;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size() &&
+                   (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
+            unsigned char value = static_cast<unsigned char>(((c & 0x03) << 6) | (utf8[++i] & 0x3F));
+            if (value < 0xA0) return std::nullopt;
+            out += static_cast<char>(value);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+// The title as a file name stem: letters and digits, lower case.
+std::string StemOf(const std::string& title) {
+    std::string stem;
+    for (unsigned char c : title) {
+        if (std::isalnum(c) && c < 0x80) stem += static_cast<char>(std::tolower(c));
+    }
+    return stem.empty() ? "app" : stem.substr(0, 40);
+}
+
+// The title as a directory name: what Windows allows, without a backslash.
+std::string DirectoryOf(const std::string& title) {
+    std::string dir;
+    for (char c : title) {
+        if (std::string_view("<>:\"/\\|?*").find(c) == std::string_view::npos) dir += c;
+    }
+    while (!dir.empty() && (dir.back() == '.' || dir.back() == ' ')) dir.pop_back();
+    return dir.empty() ? "Application" : dir;
+}
+
+std::string IniNameOf(const std::string& stem, size_t index, const Language& language) {
+    return index == 0 ? stem + ".ini" : stem + "_" + language.code + ".ini";
+}
+
+std::string SetupFileText(const std::string& title, const std::string& stem, const std::vector<const Language*>& langs) {
+    std::string t = "; Setup information file, read by install.exe beside it.\r\n"
+                    "[Installation]\r\nProgram=" + title + "\r\nCopyright=(c) " + title + "\r\n\r\n"
+                    "[Destination]\r\n; Made below the device manager's directory; only this last level is created.\r\n"
+                    "Dir=" + DirectoryOf(title) + "\r\n\r\n"
+                    "[Languages]\r\nCount=" + std::to_string(langs.size()) + "\r\nDefault=1\r\n";
+    for (size_t i = 0; i < langs.size(); ++i) {
+        t += std::to_string(i + 1) + "=" + langs[i]->name + (i == 0 ? "" : std::string(",") + langs[i]->letter) + "\r\n";
+    }
+    t += "\r\n; The first language's list; the others take what they leave out from it.\r\n"
+         "[Install]\r\n1=" + IniNameOf(stem, 0, *langs[0]) + "\r\n2=" + stem + ".arm.cab\r\n";
+    for (size_t i = 1; i < langs.size(); ++i) {
+        t += "\r\n[Install" + std::string(langs[i]->letter) + "]\r\n1=" + IniNameOf(stem, i, *langs[i]) + "\r\n";
+    }
+    return t;
+}
+
+std::string AppManagerText(const std::string& title, const std::string& stem) {
+    return "[CEAppManager]\r\nVersion=1.0\r\nComponent=" + title + "\r\n\r\n[" + title + "]\r\nDescription=" + title +
+           "\r\nUninstall=" + title + "\r\nCabFiles=" + stem + ".arm.cab\r\n";
+}
+
+std::string ReadmeText(const std::string& stem, const std::vector<const Language*>& langs) {
+    std::string inis;
+    for (size_t i = 0; i < langs.size(); ++i) inis += (i ? ", " : "") + IniNameOf(stem, i, *langs[i]);
+    return "This folder was made by cepack new. Before you build the package:\r\n\r\n"
+           "- Replace " + stem + ".arm.cab with your application's cabinet file (keep the name, or change it\r\n"
+           "  in CabFiles of every .ini and in install.inf).\r\n"
+           "- Edit install.inf: Program (the title on the installer's backdrop), Copyright, Dir (the folder\r\n"
+           "  made on the PC), the language names; list further files under [Install].\r\n"
+           "- Edit the application manager files " + inis + ": Description, Uninstall\r\n"
+           "  (the name the application is removed by), CabFiles; Component names their section.\r\n"
+           "- Delete this README.txt, or list it in install.inf if it should be installed.\r\n\r\n"
+           "Then: cepack lint FOLDER, and cepack build -o Setup.exe FOLDER.\r\n";
+}
+
+bool WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out.flush());
+}
+
+}  // namespace
+
+int RunNew(const NewOptions& options, const Streams& s) {
+    std::vector<const Language*> langs;
+    for (const std::string& code : options.languages) {
+        const Language* l = FindLanguage(code);
+        if (!l) {
+            s.err << "cepack: new: unknown language '" << code << "' (en, de, fr, es, it, nl)\n";
+            return ExitUsage;
+        }
+        for (const Language* seen : langs) {
+            if (seen == l) {
+                s.err << "cepack: new: language '" << code << "' given twice\n";
+                return ExitUsage;
+            }
+        }
+        langs.push_back(l);
+    }
+    std::optional<std::string> title = Latin1Of(options.title);
+    if (!title || title->size() > 200) {
+        s.err << "cepack: new: the title must be Latin-1 text of at most 200 characters\n";
+        return ExitUsage;
+    }
+    std::string lookedAt;
+    std::string installer = SharedProgram("install.exe", &lookedAt);
+    if (installer.empty()) {
+        s.err << "cepack: new: no install.exe to put in (looked at " << lookedAt << ")\n";
+        return ExitNoInput;
+    }
+    fs::path dir = options.directory;
+    std::error_code ec;
+    // An author's files are never overwritten.
+    if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
+        s.err << "cepack: new: " << options.directory << " exists and is not an empty folder\n";
+        return ExitRefused;
+    }
+    fs::create_directories(dir, ec);
+    std::string stem = StemOf(*title);
+    bool ok = !ec && WriteText(dir / "install.inf", SetupFileText(*title, stem, langs)) &&
+              WriteText(dir / (stem + ".arm.cab"), "MSCF placeholder: replace with your application's cabinet\r\n") &&
+              WriteText(dir / "README.txt", ReadmeText(stem, langs));
+    for (size_t i = 0; ok && i < langs.size(); ++i) {
+        ok = WriteText(dir / IniNameOf(stem, i, *langs[i]), AppManagerText(*title, stem));
+    }
+    ok = ok && fs::copy_file(installer, dir / "install.exe", ec) && !ec;
+    if (!ok) {
+        s.err << "cepack: new: " << options.directory << ": can't be written\n";
+        return ExitWriteError;
+    }
+    s.out << "cepack: made " << options.directory << " for " << options.title << "; replace " << stem
+          << ".arm.cab with your cabinet and see README.txt\n";
+    return ExitOk;
+}
+
+}  // namespace cepack
