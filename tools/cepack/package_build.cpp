@@ -305,9 +305,9 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
         streams.err << "cepack: nothing written: the launcher could not extract this package\n";
         return ExitRefused;
     }
-    bool linted = false;
-    if (options.lint && LintFolder(options.input, streams.err, true, &linted) != ExitOk) {
-        streams.err << "cepack: nothing written: the setup information file has problems (--no-lint packs it "
+    LintResult lint;
+    if (options.lint && LintFolder(options.input, streams.err, true, &lint) != ExitOk) {
+        streams.err << "cepack: nothing written: the setup information file has errors (--no-lint packs it "
                        "anyway)\n";
         return ExitRefused;
     }
