@@ -122,7 +122,8 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     ExpectRefused({{"back\\slash", "x"}}, "does not allow");
     ExpectRefused({{"dot.", "x"}}, "dot or space");
     ExpectRefused({{"a", ""}, {"b/c", ""}}, "all empty");
-    // Behind a stub: a setup file with errors.
+    // Behind a stub: nothing for the launcher to start, or a setup file with errors.
+    ExpectRefused({{"readme.txt", "x"}}, "the launcher would find nothing to start", true);
     ExpectRefused({{"install.inf", "[Destination]\nDir=T\n[install]\n1=t.ini\n"}},
                   "install.inf:4: error: [install] 1: \"t.ini\" is not in the package folder", true);
 }

@@ -25,6 +25,8 @@ const char* const HelpText =
     "         input gives the same bytes. Names the launcher could not extract\n"
     "         are refused; --dest-length N is the length assumed for the\n"
     "         launcher's working directory when judging name lengths (default 64).\n"
+    "         Behind a stub, a folder with no setup.exe, install.exe,\n"
+    "         insstart.exe, install.bat or install.inf at the top is refused.\n"
     "         A folder with the installer's setup file is linted first: refused\n"
     "         when that finds errors (--no-lint packs it anyway); warnings are\n"
     "         printed and the build goes on.\n"

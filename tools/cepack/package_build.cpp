@@ -183,13 +183,17 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
     return files;
 }
 
-void NoteMissingInstaller(const std::vector<SourceFile>& files, std::ostream& err) {
+// Whether the launcher finds something to start at the top: an installer
+// program, or install.inf, beside which the shared installer is put.
+bool HasSomethingToStart(const std::vector<SourceFile>& files) {
     for (const SourceFile& f : files) {
         std::string name = FoldedName(f.archiveName);
-        if (name == "setup.exe" || name == "install.exe" || name == "insstart.exe" || name == "install.bat") return;
+        if (name == "setup.exe" || name == "install.exe" || name == "insstart.exe" || name == "install.bat" ||
+            name == "install.inf") {
+            return true;
+        }
     }
-    err << "cepack: note: no setup.exe, install.exe, insstart.exe or install.bat at the top; "
-           "the launcher would find nothing to start\n";
+    return false;
 }
 
 // The package is written under a temporary name and renamed into place, so
@@ -294,7 +298,6 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     std::vector<SourceFile> files = CollectFiles(options.input, options.output, &problems, streams.err);
     CheckNames(files, options.destinationLength, &problems);
     CheckSizes(files, stubSize, &problems);
-    NoteMissingInstaller(files, streams.err);
     if (!problems.list.empty()) {
         for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
             streams.err << "cepack: " << problems.list[i] << "\n";
@@ -304,6 +307,16 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
         }
         streams.err << "cepack: nothing written: the launcher could not extract this package\n";
         return ExitRefused;
+    }
+    // A bare archive has no launcher; behind the stub the package would do nothing.
+    if (!HasSomethingToStart(files)) {
+        const char* what = options.stub.empty() ? "cepack: note: " : "cepack: error: ";
+        streams.err << what << "no setup.exe, install.exe, insstart.exe, install.bat or install.inf at the top: "
+                    << "the launcher would find nothing to start\n";
+        if (!options.stub.empty()) {
+            streams.err << "cepack: nothing written: the package would do nothing for its user\n";
+            return ExitRefused;
+        }
     }
     LintResult lint;
     if (options.lint && LintFolder(options.input, streams.err, true, &lint) != ExitOk) {
