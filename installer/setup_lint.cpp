@@ -70,7 +70,7 @@ bool CheckEncoding(Lint* lint) {
         return false;
     }
     if (length < 3 || text[0] != 0xEF || text[1] != 0xBB || text[2] != 0xBF) return true;
-    // The profile functions take the mark for part of the first line: a
+    // The profile functions read the mark as text of the first line: a
     // section header there is lost, a comment is not.
     size_t i = 3;
     while (i < length && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -108,16 +108,16 @@ bool HasSubdirectory(const char* name) { return ScanChar(name, '\\') != nullptr 
 
 bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
 
-// Part index of a comma-separated value into part (PathBufferSize bytes,
-// cut to fit), untrimmed; false past the last part.
-bool ListPart(const char* value, int index, char* part) {
+// Item index of a comma-separated value into item (PathBufferSize bytes,
+// cut to fit), untrimmed; false past the last item.
+bool ListItem(const char* value, int index, char* item) {
     const char* start = value;
     for (int i = 0; i < index; ++i) {
         start = ScanChar(start, ',');
         if (start == nullptr) return false;
         ++start;
     }
-    EntryName(start, part, PathBufferSize);
+    EntryName(start, item, PathBufferSize);
     return true;
 }
 
@@ -189,7 +189,7 @@ void CheckCabFiles(Lint* lint, const char* component, const char* iniName, int l
         return;
     }
     char name[PathBufferSize];
-    for (int index = 0; index < MaxNamesPerValue && ListPart(value, index, name); ++index) {
+    for (int index = 0; index < MaxNamesPerValue && ListItem(value, index, name); ++index) {
         size_t length = TextLength(name);
         if (length == 0) {
             Report(lint, LintError, component, "CabFiles", "has an empty name between its commas");
@@ -240,7 +240,7 @@ void CheckAppManagerIni(Lint* lint, const char* iniName, int listCount, const ch
             Report(lint, LintError, "CEAppManager", "Component", "is not set: name the application's section");
         }
         char component[PathBufferSize];
-        for (int index = 0; value[0] != 0 && index < MaxNamesPerValue && ListPart(value, index, component);
+        for (int index = 0; value[0] != 0 && index < MaxNamesPerValue && ListItem(value, index, component);
              ++index) {
             if (!IniHasSection(&text, component)) {
                 Report(lint, LintError, "CEAppManager", "Component",
