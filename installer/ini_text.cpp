@@ -68,18 +68,21 @@ bool SectionHeader(Span line, Span* name) {
 struct Lookup {
     bool Found;       // the key exists with an "="
     Span Value;       // trimmed value
+    const char* At;   // the line of the first key of the name, null without one
 };
 
 // Walks the lines of the first section called section, or calls visit for
-// every line of it. Returns whether the section exists.
+// every line of it. Returns whether the section exists; *header is where it
+// starts.
 template <typename Visit>
-bool WalkSection(const IniText* ini, const char* section, Visit visit) {
+bool WalkSection(const IniText* ini, const char* section, Visit visit, const char** header = nullptr) {
     const char* p = ini->Text;
     const char* end = ini->Text + ini->Length;
     if (end - p >= 3 && p[0] == '\xEF' && p[1] == '\xBB' && p[2] == '\xBF') p += 3;
     // Keys in front of the first header belong to a section without a name.
     bool inside = SameName(Span{p, p}, section);
     bool seen = inside;
+    if (inside && header) *header = p;
     bool lineFeedAhead = true;
     while (p < end) {
         const char* lineEnd = LineEnd(p, end, &lineFeedAhead);
@@ -90,6 +93,7 @@ bool WalkSection(const IniText* ini, const char* section, Visit visit) {
         if (SectionHeader(line, &name)) {
             if (inside) return true;
             inside = SameName(name, section);
+            if (inside && header) *header = line.Begin;
             seen = seen || inside;
             continue;
         }
@@ -99,7 +103,7 @@ bool WalkSection(const IniText* ini, const char* section, Visit visit) {
 }
 
 Lookup FindKey(const IniText* ini, const char* section, const char* key) {
-    Lookup result{false, Span{nullptr, nullptr}};
+    Lookup result{false, Span{nullptr, nullptr}, nullptr};
     WalkSection(ini, section, [&](Span line) {
         const char* equals = nullptr;
         for (const char* q = line.Begin; q < line.End; ++q) {
@@ -110,6 +114,7 @@ Lookup FindKey(const IniText* ini, const char* section, const char* key) {
         }
         Span name = Trim(Span{line.Begin, equals ? equals : line.End});
         if (!SameName(name, key)) return false;
+        result.At = line.Begin;
         // The first key of the name decides, even a line without "=".
         if (equals) {
             result.Found = true;
@@ -165,6 +170,23 @@ int32_t IniReadInt(const IniText* ini, const char* section, const char* key, int
 
 bool IniHasSection(const IniText* ini, const char* section) {
     return WalkSection(ini, section, [](Span) { return false; });
+}
+
+uint32_t IniLineOf(const IniText* ini, const char* section, const char* key) {
+    const char* at = nullptr;
+    if (key == nullptr) {
+        WalkSection(ini, section, [](Span) { return false; }, &at);
+    } else {
+        at = FindKey(ini, section, key).At;
+    }
+    if (at == nullptr) return 0;
+    // Lines as editors count them: at LF, or at CR in a file without any LF.
+    bool lineFeeds = false;
+    for (size_t i = 0; i < ini->Length && !lineFeeds; ++i) lineFeeds = ini->Text[i] == '\n';
+    char breakChar = lineFeeds ? '\n' : '\r';
+    uint32_t line = 1;
+    for (const char* p = ini->Text; p < at; ++p) line += *p == breakChar ? 1u : 0u;
+    return line;
 }
 
 namespace {

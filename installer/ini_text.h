@@ -25,5 +25,8 @@ uint32_t IniReadString(const IniText* ini, const char* section, const char* key,
 int32_t IniReadInt(const IniText* ini, const char* section, const char* key, int32_t defaultValue);
 // Whether the section exists (with any keys or none).
 bool IniHasSection(const IniText* ini, const char* section);
+// The 1-based line of the key that a read of section and key takes (or of
+// the section's header for a null key); 0 when there is none.
+uint32_t IniLineOf(const IniText* ini, const char* section, const char* key);
 
 ProfileReader IniProfileReader(const IniText* ini);

@@ -16,18 +16,29 @@ namespace {
 
 using fuzz::Check;
 
-struct Counter {
+struct Package {
+    IniText text;  // every file of the package holds the input
     int reports = 0;
 };
 
-void Report(void* context, const char* section, const char* key, const char* message) {
-    Check(section != nullptr && key != nullptr && message != nullptr, "a finding without its names");
-    Check(std::strlen(message) <= 1024, "a finding's text beyond its buffer");
-    ++static_cast<Counter*>(context)->reports;
+void Report(void* context, const LintFinding* f) {
+    Check(f->File != nullptr && f->Section != nullptr && f->Key != nullptr && f->Message != nullptr,
+          "a finding without its names");
+    Check(std::strlen(f->Message) <= 1024, "a finding's text beyond its buffer");
+    Check(f->Severity == LintError || f->Severity == LintWarning, "a finding without a severity");
+    ++static_cast<Package*>(context)->reports;
 }
 
 // Half the names are in the package folder, so both branches run.
 bool FileExists(void*, const char* name) { return std::strlen(name) % 2 == 1; }
+
+// The listed .ini files read as the same bytes, so the application manager's
+// checks get the input too.
+bool ReadFile(void* context, const char* name, IniText* text) {
+    if (!FileExists(context, name)) return false;
+    *text = static_cast<Package*>(context)->text;
+    return true;
+}
 
 // Section and key names worth asking for: the installer's, and the first
 // few that the file itself spells.
@@ -67,6 +78,8 @@ void ReadAtSizes(const IniText* ini, const char* section, const char* key, uint3
     }
     IniReadInt(ini, section, key, 7);
     IniHasSection(ini, section);
+    IniLineOf(ini, section, key);
+    IniLineOf(ini, section, nullptr);
 }
 
 void SplitEntry(const char* entry) {
@@ -114,10 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ExactBuffer text(data, size, size);
     IniText ini{text.Text(), size};
 
-    Counter counter;
-    LintSink sink{Report, FileExists, &counter};
-    int findings = LintSetupFile(&ini, &sink);
-    Check(findings == counter.reports, "lint count differs from its reports");
+    Package package{ini};
+    LintSink sink{Report, FileExists, ReadFile, &package};
+    int findings = LintSetupFile(&ini, "install.inf", &sink);
+    Check(findings == package.reports, "lint count differs from its reports");
 
     std::vector<std::string> sections, keys;
     NamesOf(data, size, &sections, &keys);

@@ -42,8 +42,27 @@ protected:
 TEST_F(CepackLintTest, TheSamplePassesAndBuilds) {
     std::string text;
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
-    EXPECT_NE(text.find("in order"), std::string::npos) << text;
-    EXPECT_EQ(Cepack("build -o " + ShellQuote(NativePath(out_.Join("s.exe"))) + " " + Folder(), &text), 0) << text;
+    EXPECT_EQ(text, "cepack: " + NativePath(folder_.Path()) + ": 0 errors, 0 warnings\n");
+    // Behind a stub, with the installer program beside install.inf.
+    std::string stub = out_.Join("zipstub.exe");
+    ASSERT_TRUE(testutil::WriteFileBytes(stub, "MZ"));
+    ASSERT_TRUE(testutil::WriteFileBytes(folder_.Join("install.exe"), "MZ"));
+    EXPECT_EQ(Cepack("build --stub " + ShellQuote(NativePath(stub)) + " -o " +
+                         ShellQuote(NativePath(out_.Join("s.exe"))) + " " + Folder(),
+                     &text),
+              0)
+        << text;
+}
+
+TEST_F(CepackLintTest, WarningsAreShownAndTheBuildGoesOn) {
+    Replace("Dir=SampleNotes", "Dir=Vendor\\SampleNotes");
+    std::string text;
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
+    std::string warning = NativePath(Inf()) + ":8: warning: [Destination] Dir: \"Vendor\\SampleNotes\"";
+    EXPECT_EQ(text.find(warning), 0u) << text;
+    EXPECT_NE(text.find(": 0 errors, 1 warning\n"), std::string::npos) << text;
+    EXPECT_EQ(Cepack("build --bare -o " + ShellQuote(NativePath(out_.Join("w.exe"))) + " " + Folder(), &text), 0) << text;
+    EXPECT_NE(text.find(warning), std::string::npos) << text;
 }
 
 TEST_F(CepackLintTest, FindingsNameSectionAndKeyAndBuildRefuses) {
@@ -52,14 +71,15 @@ TEST_F(CepackLintTest, FindingsNameSectionAndKeyAndBuildRefuses) {
     fs::remove(NativePath(folder_.Join("liesmich.txt")));
     std::string text;
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
-    EXPECT_EQ(text,
-              "install.inf: [installd] 3: \"liesmich.txt\" is not in the package folder\n"
-              "install.inf: [languages] 3: letter d is used by an earlier language\n");
+    std::string inf = NativePath(Inf());
+    EXPECT_EQ(text, inf + ":27: error: [installd] 3: \"liesmich.txt\" is not in the package folder\n" + inf +
+                        ":15: error: [languages] 3: letter d is used by an earlier language\n"
+                        "cepack: " + NativePath(folder_.Path()) + ": 2 errors, 0 warnings\n");
     std::string package = out_.Join("refused.exe");
-    EXPECT_EQ(Cepack("build -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 6) << text;
-    EXPECT_NE(text.find("nothing written: the setup information file has problems"), std::string::npos) << text;
+    EXPECT_EQ(Cepack("build --bare -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 6) << text;
+    EXPECT_NE(text.find("nothing written: the setup information file has errors"), std::string::npos) << text;
     EXPECT_FALSE(testutil::PathExists(package));
-    EXPECT_EQ(Cepack("build --no-lint -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 0) << text;
+    EXPECT_EQ(Cepack("build --bare --no-lint -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 0) << text;
 }
 
 TEST_F(CepackLintTest, FileNamesMatchWithoutCaseAndTheSetupFileFollowsTheInstallersName) {
@@ -73,10 +93,13 @@ TEST_F(CepackLintTest, FileNamesMatchWithoutCaseAndTheSetupFileFollowsTheInstall
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
     fs::rename(NativePath(folder_.Join("setup.inf")), NativePath(folder_.Join("other.inf")));
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
-    EXPECT_NE(text.find("setup.inf: not found"), std::string::npos) << text;
+    EXPECT_NE(text.find("setup.inf: error: not found"), std::string::npos) << text;
     // build checks only folders that carry their setup file.
-    EXPECT_EQ(Cepack("build -o " + ShellQuote(NativePath(out_.Join("x.exe"))) + " " + Folder(), &text), 0) << text;
+    EXPECT_EQ(Cepack("build --bare -o " + ShellQuote(NativePath(out_.Join("x.exe"))) + " " + Folder(), &text), 0) << text;
     EXPECT_EQ(Cepack("lint " + ShellQuote(NativePath(folder_.Join("nowhere"))), &text), 2) << text;
+    fs::remove(NativePath(folder_.Join("setup.exe")));
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
+    EXPECT_NE(text.find("install.inf: error: not found, and no setup.exe"), std::string::npos) << text;
 }
 
 }  // namespace

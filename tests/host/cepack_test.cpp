@@ -42,12 +42,16 @@ protected:
         std::string stub = extra.find("--stub") == std::string::npos ? "--bare " : "";
         return Cepack("build -o " + Q(output) + " " + stub + extra + " " + Q(source), text);
     }
-    // Builds from a tree of its own and expects a refusal naming the reason.
-    void ExpectRefused(const std::map<std::string, std::string>& files, const std::string& reason) {
-        ScratchDir input("in");
+    // Builds from a tree of its own (behind a stub, or bare) and expects a
+    // refusal naming the reason.
+    void ExpectRefused(const std::map<std::string, std::string>& files, const std::string& reason,
+                       bool stub = false) {
+        ScratchDir input("in"), stubDir("stub");
         MakeTree(input.Path(), files);
+        WriteBytes(stubDir.Join("zipstub.exe"), "MZ");
         std::string text, package = Out("refused.exe");
-        EXPECT_EQ(Build(package, input.Path(), &text), 6) << text;
+        EXPECT_EQ(Build(package, input.Path(), &text, stub ? "--stub " + Q(stubDir.Join("zipstub.exe")) : ""), 6)
+            << text;
         EXPECT_NE(text.find(reason), std::string::npos) << text;
         EXPECT_FALSE(testutil::PathExists(package));
         EXPECT_EQ(testutil::ListFilesRecursive(work_.Path()), std::vector<std::string>{}) << "no temporary left";
@@ -164,6 +168,10 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     ExpectRefused({{"back\\slash", "x"}}, "does not allow");
     ExpectRefused({{"dot.", "x"}}, "dot or space");
     ExpectRefused({{"a", ""}, {"b/c", ""}}, "all empty");
+    // Behind a stub: nothing for the launcher to start, or a setup file with errors.
+    ExpectRefused({{"readme.txt", "x"}}, "the launcher would find nothing to start", true);
+    ExpectRefused({{"install.inf", "[Destination]\nDir=T\n[install]\n1=t.ini\n"}, {"install.exe", "MZ"}},
+                  "install.inf:4: error: [install] 1: \"t.ini\" is not in the package folder", true);
 }
 
 TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {

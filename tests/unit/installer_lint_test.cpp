@@ -1,7 +1,8 @@
-// The checks that a package's install.inf gets before it ships.
+// The checks that a package's install.inf and the application manager's
+// .ini files get before the package ships.
 #include <gtest/gtest.h>
 
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,95 +11,169 @@
 
 namespace {
 
-struct Folder {
-    std::set<std::string> files;
-    std::vector<std::string> findings;
+struct Package {
+    std::map<std::string, std::string> files;  // name in the folder: content
+    std::vector<std::string> findings;         // "[SECTION] KEY: message"
+    std::vector<std::string> places;           // "FILE:LINE severity", LINE 0 for none
 };
 
-void Record(void* context, const char* section, const char* key, const char* message) {
-    static_cast<Folder*>(context)->findings.push_back(std::string("[") + section + "] " + key + ": " + message);
+void Record(void* context, const LintFinding* f) {
+    Package* package = static_cast<Package*>(context);
+    std::string text = *f->Section ? std::string("[") + f->Section + "]" + (*f->Key ? " " : "") + f->Key + ": " : "";
+    package->findings.push_back(text + f->Message);
+    package->places.push_back(std::string(f->File) + ":" + std::to_string(f->Line) +
+                              (f->Severity == LintError ? " error" : " warning"));
 }
 
-bool Exists(void* context, const char* name) { return static_cast<Folder*>(context)->files.count(name) != 0; }
+bool Exists(void* context, const char* name) { return static_cast<Package*>(context)->files.count(name) != 0; }
 
-std::vector<std::string> LintOf(const std::string& text, std::set<std::string> files) {
-    Folder folder{std::move(files), {}};
+bool Read(void* context, const char* name, IniText* text) {
+    auto& files = static_cast<Package*>(context)->files;
+    auto it = files.find(name);
+    if (it == files.end()) return false;
+    *text = IniText{it->second.data(), it->second.size()};
+    return true;
+}
+
+Package LintOf(const std::string& text, std::map<std::string, std::string> files) {
+    Package package{std::move(files), {}, {}};
     IniText ini{text.data(), text.size()};
-    LintSink sink{Record, Exists, &folder};
-    int n = LintSetupFile(&ini, &sink);
-    EXPECT_EQ(n, static_cast<int>(folder.findings.size()));
-    return folder.findings;
+    LintSink sink{Record, Exists, Read, &package};
+    int n = LintSetupFile(&ini, "install.inf", &sink);
+    EXPECT_EQ(n, static_cast<int>(package.findings.size()));
+    return package;
 }
 
 const char* const GoodFile =
-    "[Installation]\nProgram=Tool\nCopyright=(c) Us\n[Destination]\nDir=Tool\n"
-    "[Languages]\nCount=3\nDefault=1\n1=English\n2=Deutsch,d\n3=Francais,f\n"
-    "[Install]\n1=tool.ini\n2=tool.arm.cab\n3=readme.txt\n"
-    "[Installd]\n1=toold.ini\n3=liesmich.txt\n"
-    "[Installf]\n3=lisezmoi.txt\n"
-    "[Backup data]\n1=readme.txt\n";
+    "[Installation]\nProgram=Tool\nCopyright=(c) Us\n[Destination]\nDir=Tool\n"            // lines 1-5
+    "[Languages]\nCount=3\nDefault=1\n1=English\n2=Deutsch,d\n3=Francais,f\n"               // 6-11
+    "[Install]\n1=tool.ini\n2=tool.arm.cab\n3=readme.txt\n"                                 // 12-15
+    "[Installd]\n1=toold.ini\n3=liesmich.txt\n"                                             // 16-18
+    "[Installf]\n1=toolf.ini\n3=lisezmoi.txt\n"                                             // 19-21
+    "[Backup data]\n1=readme.txt\n";                                                        // 22-23
 
-const std::set<std::string> GoodFiles = {"tool.ini", "tool.arm.cab", "readme.txt", "toold.ini", "liesmich.txt",
-                                         "lisezmoi.txt"};
+const char* const GoodIni =
+    "[CEAppManager]\nVersion=1.0\nComponent=Tool\n"                     // lines 1-3
+    "[Tool]\nDescription=A tool\nUninstall=Tool\nCabFiles=tool.arm.cab\n";  // 4-7
+
+// tool.x86.cab lies in the folder, listed by no language.
+const std::map<std::string, std::string> GoodFiles = {
+    {"tool.ini", GoodIni},  {"toold.ini", GoodIni},   {"toolf.ini", GoodIni},    {"tool.arm.cab", "MSCF"},
+    {"tool.x86.cab", "MSCF"}, {"readme.txt", "r"},   {"liesmich.txt", "l"},     {"lisezmoi.txt", "l"}};
 
 TEST(SetupLint, ACompletePackagePassesAndTheInstallerStateIsLeftAlone) {
     LanguageNumber = 1;
     TextCopy(InstallSection, "install");
-    EXPECT_TRUE(LintOf(GoodFile, GoodFiles).empty());
+    EXPECT_TRUE(LintOf(GoodFile, GoodFiles).findings.empty());
     EXPECT_EQ(LanguageNumber, 1);
     EXPECT_STREQ(InstallSection, "install");
 }
 
 TEST(SetupLint, FilesAreCheckedPerLanguageThroughTheBaseSectionFallback) {
-    std::set<std::string> files = GoodFiles;
+    std::map<std::string, std::string> files = GoodFiles;
     files.erase("tool.arm.cab");  // reached by every language through the fallback
     files.erase("lisezmoi.txt");
-    auto findings = LintOf(GoodFile, files);
-    ASSERT_EQ(findings.size(), 4u);
-    EXPECT_EQ(findings[0], "[install] 2: \"tool.arm.cab\" is not in the package folder");
-    EXPECT_EQ(findings[1], "[installd] 2: \"tool.arm.cab\" is not in the package folder");
-    EXPECT_EQ(findings[2], "[installf] 2: \"tool.arm.cab\" is not in the package folder");
-    EXPECT_EQ(findings[3], "[installf] 3: \"lisezmoi.txt\" is not in the package folder");
+    auto lint = LintOf(GoodFile, files);
+    ASSERT_EQ(lint.findings.size(), 4u);
+    EXPECT_EQ(lint.findings[0], "[install] 2: \"tool.arm.cab\" is not in the package folder");
+    EXPECT_EQ(lint.findings[1], "[installd] 2: \"tool.arm.cab\" is not in the package folder");
+    EXPECT_EQ(lint.places[1], "install.inf:14 error") << "the line the value comes from";
+    EXPECT_EQ(lint.findings[2], "[installf] 2: \"tool.arm.cab\" is not in the package folder");
+    EXPECT_EQ(lint.findings[3], "[installf] 3: \"lisezmoi.txt\" is not in the package folder");
 }
 
-TEST(SetupLint, LanguageCountLettersAndDefault) {
-    std::string text = GoodFile;
-    text.replace(text.find("Count=3"), 7, "Count=4");
-    text.replace(text.find("3=Francais,f"), 12, "3=Dansk,D");
-    text.replace(text.find("Default=1"), 9, "Default=0");
-    auto findings = LintOf(text, GoodFiles);
-    ASSERT_EQ(findings.size(), 3u);
-    EXPECT_EQ(findings[0], "[languages] 3: letter D is used by an earlier language");
-    EXPECT_EQ(findings[1], "[languages] 4: is missing or empty");
-    EXPECT_EQ(findings[2], "[languages] Default: selects no language: OK without a choice would end the installer");
+// One change to the good package, the one finding it makes.
+struct Row {
+    const char* file;     // the file changed
+    const char* from;     // its first occurrence is replaced; "" prepends
+    const char* to;
+    const char* added;    // a further file in the folder, or null
+    const char* place;    // FILE:LINE severity
+    const char* message;  // a fragment of the finding
+};
 
-    text = GoodFile;
-    text.replace(text.find("Count=3"), 7, "Count=2");
-    findings = LintOf(text, GoodFiles);
-    ASSERT_EQ(findings.size(), 1u);
-    EXPECT_EQ(findings[0], "[languages] Count: is smaller than the number of language entries");
+const Row Rows[] = {
+    // The application manager's .ini files.
+    {"toold.ini", "[CEAppManager]", "[AppManager]", nullptr, "toold.ini:0 error", "[CEAppManager]: is missing"},
+    {"toold.ini", "Version=1.0\n", "", nullptr, "toold.ini:1 error", "[CEAppManager] Version: is not set"},
+    {"toold.ini", "Component=Tool", "Component=Tool,Extra", nullptr, "toold.ini:3 error",
+     "\"Extra\" has no section of that name"},
+    {"toold.ini", "CabFiles=tool.arm.cab\n", "", nullptr, "toold.ini:4 error", "[Tool] CabFiles: is not set"},
+    {"toold.ini", "=tool.arm.cab", "=toold.arm.cab", nullptr, "toold.ini:7 error",
+     "\"toold.arm.cab\" is not in the package folder"},
+    {"toold.ini", "=tool.arm.cab", "=tool.x86.cab", nullptr, "toold.ini:7 error",
+     "\"tool.x86.cab\" is not in the file list of language 2"},
+    {"toold.ini", "=tool.arm.cab", "=tool.arm.cab, tool.arm.cab", nullptr, "toold.ini:7 error",
+     "\" tool.arm.cab\": the application manager keeps the spaces"},
+    {"toold.ini", "=tool.arm.cab", "=tool.arm.cab,", nullptr, "toold.ini:7 error", "an empty name"},
+    {"toold.ini", "Uninstall=Tool\n", "", nullptr, "toold.ini:4 warning", "[Tool] Uninstall: is not set"},
+    {"toold.ini", "Uninstall=Tool", "Uninstall=Tool\nIconFile=tool.ico", nullptr, "toold.ini:7 warning",
+     "[Tool] IconFile: \"tool.ico\" is not in the package folder"},
+    {"toold.ini", "Uninstall=Tool", "Uninstall=Tool\nIconIndex=3\nDeviceFile=\\windows\\tool.exe", nullptr,
+     nullptr, nullptr},  // neither names a file of the package
+    {"toold.ini", "", "\xFF\xFE", nullptr, "toold.ini:1 error", "UTF-16 text"},
+    {"toold.ini", "", "\xEF\xBB\xBF", nullptr, "toold.ini:1 error", "hides its first section"},
+    // The setup information file.
+    {"install.inf", "", "\xEF\xBB\xBF", nullptr, "install.inf:1 error", "save it as ANSI"},
+    {"install.inf", "", "\xEF\xBB\xBF; a comment\n", nullptr, "install.inf:1 warning", "byte-order mark, harmless"},
+    {"install.inf", "Program=Tool", "Program=", nullptr, "install.inf:2 warning", "no title"},
+    {"install.inf", "Dir=Tool", "Dir=", nullptr, "install.inf:5 error", "[Destination] Dir: is not set"},
+    {"install.inf", "Dir=Tool", "Dir=c:\\Tool", nullptr, "install.inf:5 error", "not a plain directory name"},
+    {"install.inf", "Dir=Tool", "Dir=Vendor\\Tool", nullptr, "install.inf:5 warning",
+     "only the last level is created"},
+    {"install.inf", "Count=3", "Count=4", nullptr, "install.inf:6 error", "[languages] 4: is missing or empty"},
+    {"install.inf", "Count=3", "Count=2", nullptr, "install.inf:7 warning", "the later ones are not offered"},
+    {"install.inf", "Default=1", "Default=0", nullptr, "install.inf:8 error", "selects no language"},
+    {"install.inf", "Francais,f", "Francais,D", nullptr, "install.inf:11 error", "letter D is used by an earlier"},
+    {"install.inf", "Francais,f", "Francais", nullptr, "install.inf:11 warning",
+     "no letter, like an earlier language"},
+    {"install.inf", "1=toold.ini", "1=liesmich.txt", nullptr, "install.inf:16 error",
+     "[installd]: language 2 lists no .ini file"},
+    {"install.inf", "3=liesmich.txt", "3=liesmich.doc", nullptr, "install.inf:18 error",
+     "\"liesmich.doc\" is not in the package folder"},
+    {"install.inf", "3=liesmich.txt", "3=..\\liesmich.txt", nullptr, "install.inf:18 error",
+     "is not a file name inside the package"},
+    {"install.inf", "3=liesmich.txt", "3=doc\\liesmich.txt", "doc\\liesmich.txt", "install.inf:18 warning",
+     "leaves the subdirectory behind in TEMP"},
+    {"install.inf", "1=readme.txt", "1=\\windows\\win.ini", nullptr, "install.inf:23 error",
+     "not a file name inside the destination"},
+};
+
+TEST(SetupLint, EachFaultIsFoundWithItsSeverityAndPlace) {
+    for (const Row& row : Rows) {
+        SCOPED_TRACE(std::string(row.file) + ": " + row.to);
+        std::map<std::string, std::string> files = GoodFiles;
+        files["install.inf"] = GoodFile;
+        std::string text = files[row.file], from = row.from;
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos);
+        files[row.file] = text.substr(0, at) + row.to + text.substr(at + from.size());
+        if (row.added) files[row.added] = "x";
+        auto lint = LintOf(files["install.inf"], files);
+        std::string all;
+        for (const std::string& f : lint.findings) all += f + "\n";
+        if (row.place == nullptr) {
+            EXPECT_EQ(all, "");
+            continue;
+        }
+        ASSERT_EQ(lint.findings.size(), 1u) << all;
+        EXPECT_EQ(lint.places[0], row.place);
+        EXPECT_NE(lint.findings[0].find(row.message), std::string::npos) << lint.findings[0];
+    }
 }
 
-TEST(SetupLint, ProgramDirIniAndUnsafeNames) {
-    auto findings = LintOf("[Destination]\nDir=c:\\install\n[Install]\n1=readme.txt\n2=..\\evil.dll\n"
-                           "[Backup data]\n1=\\windows\\win.ini\n",
-                           {"readme.txt"});
-    ASSERT_EQ(findings.size(), 5u);
-    EXPECT_EQ(findings[0], "[Installation] Program: is not set: the backdrop and captions have no title");
-    EXPECT_EQ(findings[1], "[Destination] Dir: \"c:\\install\" is not a plain directory name");
-    EXPECT_EQ(findings[2], "[install] 2: \"..\\evil.dll\" is not a file name inside the package");
-    EXPECT_EQ(findings[3], "[install] : language 1 lists no .ini file for the application manager");
-    EXPECT_EQ(findings[4], "[Backup data] 1: \"\\windows\\win.ini\" is not a file name inside the destination");
+TEST(SetupLint, OneLanguageReadsTheListItsDefaultSelects) {
+    auto lint = LintOf("[Installation]\nProgram=T\n[Destination]\nDir=T\n[Languages]\nCount=1\nDefault=2\n"
+                       "1=English\n2=Deutsch,d\n[installd]\n1=d.ini\n[install]\n1=e.ini\n",
+                       {{"d.ini", GoodIni}, {"tool.arm.cab", ""}});
+    ASSERT_EQ(lint.findings.size(), 1u);
+    EXPECT_EQ(lint.findings[0], "[Tool] CabFiles: \"tool.arm.cab\" is not in the file list of language 2: the "
+                                "installer does not copy it beside the .ini");
 
-    findings = LintOf("[Installation]\nProgram=T\n[Destination]\nDir=T\n[Languages]\nCount=1\nDefault=2\n"
-                      "1=English\n2=Deutsch,d\n[installd]\n1=sub\\d.ini\n",
-                      {"sub\\d.ini"});
-    ASSERT_EQ(findings.size(), 1u);
-    EXPECT_EQ(findings[0], "[installd] 1: \"sub\\d.ini\" names a subdirectory, which the installer does not create");
-
-    findings = LintOf("[Installation]\nProgram=T\n[Destination]\nDir=T\n", {});
-    ASSERT_EQ(findings.size(), 1u);
-    EXPECT_EQ(findings[0], "[install] 1: language 1 has no files to install");
+    lint = LintOf("[Installation]\nProgram=T\n[Destination]\nDir=T\n", {});
+    ASSERT_EQ(lint.findings.size(), 1u);
+    EXPECT_EQ(lint.findings[0], "[install] 1: language 1 has no files to install");
+    EXPECT_EQ(lint.places[0], "install.inf:0 error");
 }
 
 }  // namespace

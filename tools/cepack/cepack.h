@@ -53,12 +53,22 @@ int RunExtract(const std::string& package, const std::string& directory, const S
 int RunLint(const std::string& directory, const Streams& streams);
 int RunCommandLine(int argc, char** argv, const Streams& streams);
 
+struct LintResult {
+    bool checked = false;  // a setup information file was looked for and checked
+    int errors = 0;
+    int warnings = 0;
+};
+
 // The setup information file of a package folder (install.inf, or the one of
-// the installer the launcher would start), checked with the installer's own
-// reading rules; findings go to out, one per line with section and key.
-// ExitOk, ExitRefused with findings, ExitNoInput. With onlyWithSetupFile a
-// folder without the file passes unchecked (*checked stays false).
-int LintFolder(const std::string& directory, std::ostream& out, bool onlyWithSetupFile, bool* checked);
+// the installer the launcher would start) and the application manager's
+// .ini files it lists, checked with the installer's own reading rules;
+// findings go to out, one per line as FILE:LINE: error|warning: [SECTION]
+// KEY: message. ExitOk without errors (warnings allowed), ExitRefused with
+// errors, ExitNoInput. With onlyWithSetupFile a folder without the file
+// passes unchecked.
+int LintFolder(const std::string& directory, std::ostream& out, bool onlyWithSetupFile, LintResult* result);
+// "N errors, M warnings".
+std::string LintSummary(const LintResult& result);
 
 // The path of one of the shipped programs (zipstub.exe, install.exe) that
 // are installed beside cepack, or empty; lookedAt then lists the places.

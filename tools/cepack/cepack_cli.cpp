@@ -31,8 +31,11 @@ const char* const HelpText =
     "         set. Names the launcher could not extract\n"
     "         are refused; --dest-length N is the length assumed for the\n"
     "         launcher's working directory when judging name lengths (default 64).\n"
-    "         A folder with the installer's setup file is linted first and\n"
-    "         refused when that finds problems (--no-lint packs it anyway).\n"
+    "         Behind a stub, a folder with no setup.exe, install.exe,\n"
+    "         insstart.exe, install.bat or install.inf at the top is refused.\n"
+    "         A folder with the installer's setup file is linted first: refused\n"
+    "         when that finds errors (--no-lint packs it anyway); warnings are\n"
+    "         printed and the build goes on.\n"
     "new      writes a package folder to start from: install.inf for the\n"
     "         languages (en de fr es it nl; the first is the default), one\n"
     "         application manager .ini each, a placeholder cabinet, install.exe\n"
@@ -44,7 +47,13 @@ const char* const HelpText =
     "lint     checks DIR's install.inf (setup.inf beside setup.exe) as the\n"
     "         installer reads it: Program set, Dir a plain name, the language\n"
     "         count and letters, every listed file present for every language,\n"
-    "         an .ini in every list, names that stay inside the folder.\n"
+    "         an .ini in every list, names that stay inside the folder, ANSI\n"
+    "         text; and every listed .ini as the application manager reads it:\n"
+    "         [CEAppManager] Version and Component, each component's section\n"
+    "         with CabFiles, every cabinet (and IconFile) in the folder and in\n"
+    "         the same language's list, an Uninstall name. One line per finding,\n"
+    "         FILE:LINE: error|warning: [SECTION] KEY: message, then a count;\n"
+    "         only errors make the exit status 6.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -53,7 +62,7 @@ const char* const HelpText =
     "  3  not a package (no ZIP end record)\n"
     "  4  defective package (the launcher would refuse it); verify found faults\n"
     "  5  the output can't be written\n"
-    "  6  build refused the input; lint found problems (see the messages)\n";
+    "  6  build refused the input; lint found errors (see the messages)\n";
 
 int Usage(const Streams& s, const std::string& complaint) {
     s.err << "cepack: " << complaint << "\n" << "Try 'cepack --help'.\n";

@@ -212,7 +212,10 @@ bool HasTopLevel(const std::vector<SourceFile>& files, const char* name) {
 
 // A folder with install.inf but no installer program of its own gets the
 // shared install.exe, so that an author keeps only their own files.
-bool AddSharedInstaller(const std::optional<time_t>& epoch, std::vector<SourceFile>* files, const Streams& s) {
+// Without one, a package behind the stub would do nothing: refused; a bare
+// archive is only noted.
+bool AddSharedInstaller(const std::optional<time_t>& epoch, bool bare, std::vector<SourceFile>* files,
+                        const Streams& s) {
     if (!HasTopLevel(*files, "install.inf") || HasTopLevel(*files, "install.exe") || HasTopLevel(*files, "setup.exe")) {
         return true;
     }
@@ -220,8 +223,9 @@ bool AddSharedInstaller(const std::optional<time_t>& epoch, std::vector<SourceFi
     std::string shared = SharedProgram("install.exe", &lookedAt);
     struct stat st {};
     if (shared.empty() || ::stat(shared.c_str(), &st) != 0) {
-        s.err << "cepack: install.inf but no install.exe, and no shared one (looked at " << lookedAt << ")\n";
-        return false;
+        s.err << "cepack: " << (bare ? "note" : "error") << ": install.inf but no install.exe, and no shared one "
+              << "(looked at " << lookedAt << ")\n";
+        return bare;
     }
     SourceFile f;
     f.relative = "install.exe";
@@ -236,13 +240,17 @@ bool AddSharedInstaller(const std::optional<time_t>& epoch, std::vector<SourceFi
     return true;
 }
 
-void NoteMissingInstaller(const std::vector<SourceFile>& files, std::ostream& err) {
+// Whether the launcher finds something to start at the top: an installer
+// program, or install.inf, beside which the shared installer is put.
+bool HasSomethingToStart(const std::vector<SourceFile>& files) {
     for (const SourceFile& f : files) {
         std::string name = FoldedName(f.archiveName);
-        if (name == "setup.exe" || name == "install.exe" || name == "insstart.exe" || name == "install.bat") return;
+        if (name == "setup.exe" || name == "install.exe" || name == "insstart.exe" || name == "install.bat" ||
+            name == "install.inf") {
+            return true;
+        }
     }
-    err << "cepack: note: no setup.exe, install.exe, insstart.exe or install.bat at the top; "
-           "the launcher would find nothing to start\n";
+    return false;
 }
 
 // The package is written under a temporary name and renamed into place, so
@@ -356,10 +364,9 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     Problems problems;
     std::optional<time_t> epoch = SourceDateEpoch(streams.err);
     std::vector<SourceFile> files = CollectFiles(options.input, options.output, epoch, &problems, streams.err);
-    if (!AddSharedInstaller(epoch, &files, streams)) return ExitRefused;
+    if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
     CheckNames(files, options.destinationLength, &problems);
     CheckSizes(files, stubSize, &problems);
-    NoteMissingInstaller(files, streams.err);
     if (!problems.list.empty()) {
         for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
             streams.err << "cepack: " << problems.list[i] << "\n";
@@ -370,9 +377,19 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
         streams.err << "cepack: nothing written: the launcher could not extract this package\n";
         return ExitRefused;
     }
-    bool linted = false;
-    if (options.lint && LintFolder(options.input, streams.err, true, &linted) != ExitOk) {
-        streams.err << "cepack: nothing written: the setup information file has problems (--no-lint packs it "
+    // A bare archive has no launcher; behind the stub the package would do nothing.
+    if (!HasSomethingToStart(files)) {
+        const char* what = resolved.stub.empty() ? "cepack: note: " : "cepack: error: ";
+        streams.err << what << "no setup.exe, install.exe, insstart.exe, install.bat or install.inf at the top: "
+                    << "the launcher would find nothing to start\n";
+        if (!resolved.stub.empty()) {
+            streams.err << "cepack: nothing written: the package would do nothing for its user\n";
+            return ExitRefused;
+        }
+    }
+    LintResult lint;
+    if (options.lint && LintFolder(options.input, streams.err, true, &lint) != ExitOk) {
+        streams.err << "cepack: nothing written: the setup information file has errors (--no-lint packs it "
                        "anyway)\n";
         return ExitRefused;
     }

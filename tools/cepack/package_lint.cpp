@@ -1,9 +1,12 @@
-// cepack lint: the setup information file of a package folder, read with the
-// installer's own rules, checked before the package ships.
+// cepack lint: the setup information file of a package folder and the
+// application manager's .ini files it lists, read with the installer's own
+// rules, checked before the package ships.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -17,8 +20,10 @@ namespace cepack {
 namespace {
 
 // The programs the launcher starts, in its order; each reads the setup file
-// of its own name.
+// of its own name. install.bat comes last and reads none.
 const char* const InstallerNames[] = {"setup.exe", "install.exe", "insstart.exe"};
+const char* const LastInstallerName = "install.bat";
+const char* const SharedSetupFileName = "install.inf";
 
 // A UTF-8 host name as the installer sees it after unpacking: Latin-1
 // characters as ANSI bytes, "\" between directories, A to Z folded (Windows
@@ -48,72 +53,142 @@ std::string Folded(const char* name) {
 }
 
 struct Folder {
-    std::set<std::string> files;  // InstallerView of every file below the folder
+    fs::path dir;
+    std::map<std::string, fs::path> files;  // InstallerView of every file below the folder: its path
+    std::map<std::string, std::string> texts;  // the files read so far, by InstallerView
     std::string infName;
+    std::set<std::string> reported;  // the same finding reached by several languages is shown once
     std::ostream* out;
+    LintResult* result;
 };
 
-void Report(void* context, const char* section, const char* key, const char* message) {
+// The file as the author finds it: the folder joined with its name on disk.
+std::string ShownName(const Folder& folder, const char* name) {
+    auto it = folder.files.find(Folded(name));
+    return it != folder.files.end() ? it->second.string() : (folder.dir / name).string();
+}
+
+// FILE:LINE: error: [SECTION] KEY: message, the form editors jump from.
+void Report(void* context, const LintFinding* finding) {
     Folder* folder = static_cast<Folder*>(context);
-    *folder->out << folder->infName << ": [" << section << "]";
-    if (*key) *folder->out << " " << key;
-    *folder->out << ": " << message << "\n";
+    std::ostringstream line;
+    line << ShownName(*folder, finding->File);
+    if (finding->Line != 0) line << ":" << finding->Line;
+    line << (finding->Severity == LintError ? ": error: " : ": warning: ");
+    if (*finding->Section) {
+        line << "[" << finding->Section << "]";
+        if (*finding->Key) line << " " << finding->Key;
+        line << ": ";
+    }
+    line << finding->Message << "\n";
+    if (!folder->reported.insert(line.str()).second) return;
+    *folder->out << line.str();
+    ++(finding->Severity == LintError ? folder->result->errors : folder->result->warnings);
 }
 
 bool Exists(void* context, const char* name) { return static_cast<Folder*>(context)->files.count(Folded(name)) != 0; }
 
-bool CollectFolder(const std::string& dir, Folder* folder) {
+bool ReadText(const fs::path& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.good() || in.eof();
+}
+
+bool ReadFile(void* context, const char* name, IniText* text) {
+    Folder* folder = static_cast<Folder*>(context);
+    std::string key = Folded(name);
+    auto file = folder->files.find(key);
+    if (file == folder->files.end()) return false;
+    auto cached = folder->texts.find(key);
+    if (cached == folder->texts.end()) {
+        std::string bytes;
+        if (!ReadText(file->second, &bytes)) return false;
+        cached = folder->texts.emplace(key, std::move(bytes)).first;
+    }
+    *text = IniText{cached->second.data(), cached->second.size()};
+    return true;
+}
+
+bool CollectFolder(Folder* folder) {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+    for (auto it = fs::recursive_directory_iterator(folder->dir, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        if (it->is_regular_file(ec)) folder->files.insert(InstallerView(fs::relative(it->path(), dir).generic_string()));
+        if (!it->is_regular_file(ec)) continue;
+        folder->files.emplace(InstallerView(fs::relative(it->path(), folder->dir).generic_string()), it->path());
     }
     return !ec;
 }
 
+bool AtTop(const Folder& folder, const std::string& name) { return folder.files.count(name) != 0; }
+
 // The setup file that the installer of this folder reads.
 std::string SetupFileName(const Folder& folder) {
     for (const char* program : InstallerNames) {
-        if (folder.files.count(program)) {
+        if (AtTop(folder, program)) {
             std::string name = program;
             return name.substr(0, name.rfind('.')) + ".inf";
         }
     }
-    return "install.inf";
+    return SharedSetupFileName;
+}
+
+bool HasInstallerProgram(const Folder& folder) {
+    for (const char* program : InstallerNames) {
+        if (AtTop(folder, program)) return true;
+    }
+    return AtTop(folder, LastInstallerName);
+}
+
+void ReportMissingSetupFile(Folder* folder) {
+    *folder->out << (folder->dir / folder->infName).string() << ": error: not found";
+    if (HasInstallerProgram(*folder)) {
+        *folder->out << ": the installer beside it reads it\n";
+    } else {
+        *folder->out << ", and no setup.exe, install.exe, insstart.exe or install.bat at the top: the launcher "
+                        "would find nothing to start\n";
+    }
+    ++folder->result->errors;
 }
 
 }  // namespace
 
-int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, bool* checked) {
-    *checked = false;
-    Folder folder{{}, "", &out};
+int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
+    *result = LintResult{};
+    Folder folder{dir, {}, {}, "", {}, &out, result};
     std::error_code ec;
-    if (!fs::is_directory(dir, ec) || !CollectFolder(dir, &folder)) return ExitNoInput;
+    if (!fs::is_directory(dir, ec) || !CollectFolder(&folder)) return ExitNoInput;
     folder.infName = SetupFileName(folder);
-    std::string path;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        if (InstallerView(entry.path().filename().string()) == folder.infName) path = entry.path().string();
-    }
-    if (path.empty()) {
-        if (onlyWithSetupFile) return ExitOk;
-        out << folder.infName << ": not found in " << dir << "\n";
-        *checked = true;
+    auto inf = folder.files.find(folder.infName);
+    if (inf == folder.files.end()) {
+        // install.bat alone reads no setup file: nothing to check.
+        if (onlyWithSetupFile || (folder.infName == SharedSetupFileName && AtTop(folder, LastInstallerName))) {
+            return ExitOk;
+        }
+        result->checked = true;
+        ReportMissingSetupFile(&folder);
         return ExitRefused;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) return ExitNoInput;
-    IniText ini{text.data(), text.size()};
-    LintSink sink{Report, Exists, &folder};
-    *checked = true;
-    return LintSetupFile(&ini, &sink) == 0 ? ExitOk : ExitRefused;
+    IniText ini{nullptr, 0};
+    LintSink sink{Report, Exists, ReadFile, &folder};
+    if (!ReadFile(&folder, folder.infName.c_str(), &ini)) return ExitNoInput;
+    result->checked = true;
+    LintSetupFile(&ini, folder.infName.c_str(), &sink);
+    return result->errors == 0 ? ExitOk : ExitRefused;
+}
+
+std::string LintSummary(const LintResult& result) {
+    auto counted = [](int n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); };
+    return counted(result.errors, "error") + ", " + counted(result.warnings, "warning");
 }
 
 int RunLint(const std::string& dir, const Streams& streams) {
-    bool checked = false;
-    int status = LintFolder(dir, streams.out, false, &checked);
-    if (status == ExitNoInput) streams.err << "cepack: " << dir << ": cannot read the folder\n";
-    if (status == ExitOk) streams.out << "cepack: " << dir << ": the setup information file is in order\n";
+    LintResult result;
+    int status = LintFolder(dir, streams.out, false, &result);
+    if (status == ExitNoInput) {
+        streams.err << "cepack: " << dir << ": cannot read the folder\n";
+        return status;
+    }
+    streams.out << "cepack: " << dir << ": " << LintSummary(result) << "\n";
     return status;
 }
 
