@@ -1,8 +1,7 @@
 // Starting CeAppMgr.exe with the copied .ini files, and the final message.
-#include <cstdlib>
-
 #include "installer/app_manager.h"
 #include "installer/install_win32.h"
+#include "support/heap_array.h"
 
 namespace {
 
@@ -11,24 +10,12 @@ namespace {
 // buffer, so the line is not held to one.
 constexpr size_t CommandLineCapacity = 32767;
 
-class HeapText {
-public:
-    explicit HeapText(size_t size) : text_(static_cast<char*>(std::malloc(size))) {}
-    ~HeapText() { std::free(text_); }
-    HeapText(const HeapText&) = delete;
-    HeapText& operator=(const HeapText&) = delete;
-    char* Get() const { return text_; }
-
-private:
-    char* text_;
-};
-
 }  // namespace
 
 // Started, not waited for; the application manager goes on after the
 // installer has ended.
 int StartAppManager() {
-    HeapText line(CommandLineCapacity);
+    HeapArray<char> line(CommandLineCapacity);
     if (!line.Get()) return AppManagerLineTooLong;
     int built = BuildAppManagerCommandLine(line.Get(), CommandLineCapacity);
     if (built != 0) return built;

@@ -8,6 +8,7 @@
 #include "installer/setup_file.h"
 #include "support/file_identity.h"
 #include "support/file_layer.h"
+#include "support/heap_array.h"
 #include "support/progress.h"
 #include "support/text.h"
 
@@ -71,23 +72,11 @@ private:
     FileHandle handle_;
 };
 
-class BufferGuard {
-public:
-    explicit BufferGuard(size_t size) : data_(std::malloc(size)) {}
-    ~BufferGuard() { std::free(data_); }
-    BufferGuard(const BufferGuard&) = delete;
-    BufferGuard& operator=(const BufferGuard&) = delete;
-    void* Get() const { return data_; }
-
-private:
-    void* data_;
-};
-
 enum : int { BlocksDone = 0 };
 
 // The block loop of CopyOneFile (step 9): 0 when the source is copied.
 int CopyBlocks(FileGuard& source, FileGuard& destination, uint32_t size) {
-    BufferGuard buffer(CopyBlockSize);
+    HeapArray<uint8_t> buffer(CopyBlockSize);
     if (buffer.Get() == nullptr) return CopyWriteFailed;
     uint32_t copied = 0;
     uint16_t n = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "support/heap_array.h"
 #include "support/platform.h"
 
 namespace {
@@ -50,20 +51,6 @@ bool HasSignature(const uint8_t* p, const uint8_t (&signature)[SignatureSize]) {
     return std::memcmp(p, signature, SignatureSize) == 0;
 }
 
-// A malloc'd block freed at scope exit unless released.
-class HeapBlock {
-public:
-    explicit HeapBlock(size_t size) : bytes_(static_cast<uint8_t*>(std::malloc(size))) {}
-    ~HeapBlock() { std::free(bytes_); }
-    HeapBlock(const HeapBlock&) = delete;
-    HeapBlock& operator=(const HeapBlock&) = delete;
-    uint8_t* Get() const { return bytes_; }
-    uint8_t* Release() { return std::exchange(bytes_, nullptr); }
-
-private:
-    uint8_t* bytes_;
-};
-
 // A file handle closed at scope exit unless released.
 class OpenFile {
 public:
@@ -104,7 +91,7 @@ struct EndRecord {
 int32_t FindEndRecord(FileHandle file, uint32_t baseOffset, uint32_t rangeSize, EndRecord* found) {
     uint32_t length = rangeSize > EocdWindowSize ? EocdWindowSize : rangeSize;
     uint32_t start = rangeSize - length;
-    HeapBlock window(length);
+    HeapArray<uint8_t> window(length);
     if (!window.Get()) return ArchiveUnreadable;
     for (;;) {
         if (!SeekTo(file, uint64_t{baseOffset} + start) || !ReadExactly(file, window.Get(), length)) {
@@ -194,7 +181,7 @@ int32_t LoadDirectory(OpenFile& file, ArchiveDirectory* directory, uint32_t base
     bool chunked = size >= DirectoryChunkSize;
     uint32_t length = chunked ? DirectoryChunkSize : static_cast<uint32_t>(size);
 
-    HeapBlock buffer(length + 1);
+    HeapArray<uint8_t> buffer(length + 1);
     if (!buffer.Get()) return ArchiveUnreadable;
     if (!SeekTo(file.Get(), start) || !ReadExactly(file.Get(), buffer.Get(), length)) return ArchiveUnreadable;
     directory->Buffer = buffer.Release();
