@@ -33,10 +33,11 @@ endfunction()
 
 # Every Windows executable is listed with its intended subsystem, so the
 # PE check inspects all of them (scripts/check-pe.sh).
-# An optional third argument is the execution level its manifest must ask for.
+# Optional further arguments: the execution level its manifest must ask for,
+# and the most bytes the shipped 32-bit file may take.
 function(ce_register_executable target subsystem)
-  set(level ${ARGN})
-  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem} ${level}")
+  string(REPLACE ";" " " rest "${ARGN}")
+  set_property(GLOBAL APPEND PROPERTY CE_EXECUTABLES "$<TARGET_FILE:${target}> ${subsystem} ${rest}")
 endfunction()
 
 function(ce_write_executable_list)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console [level]"
-# lines) must be of FORMAT (pe32 or pe32+), have its intended subsystem, import
-# only system DLLs, and, where a level is given (the shipped programs), carry a
-# manifest that asks for that execution level and common controls 6.0.0.0;
-# shipped 32-bit ones import no function that Windows XP before its service
-# packs lacks: the loader would refuse to start the program at all.
+# check-pe.sh LIST FORMAT: every executable in LIST ("path gui|console [level
+# [budget]]" lines) must be of FORMAT (pe32 or pe32+), have its intended
+# subsystem, import only system DLLs, and, where a level is given (the shipped
+# programs), carry a manifest that asks for that execution level and common
+# controls 6.0.0.0; shipped 32-bit ones import no function that Windows XP
+# before its service packs lacks (the loader would refuse to start the program
+# at all) and stay within their size budget in bytes.
 set -euo pipefail
 list=$1 format=$2
 case $format in
@@ -19,8 +20,9 @@ newer_than_xp='^(SetDllDirectory[AW]|SetDefaultDllDirectories|AddDllDirectory|Is
 newer_than_xp+='InitializeCriticalSectionEx|FlsAlloc|InitOnceExecuteOnce|RegGetValue[AW]|SHGetKnownFolderPath|'
 newer_than_xp+='GetFinalPathNameByHandle[AW]|CreateSymbolicLink[AW]|Wow64DisableWow64FsRedirection)$'
 status=0 count=0
-while read -r exe subsystem level; do
+while read -r exe subsystem level budget; do
   [ -n "$exe" ] || continue
+  [ "$format" = pe32 ] || budget=""
   count=$((count + 1))
   if [ ! -f "$exe" ]; then echo "FAIL $exe: missing"; status=1; continue; fi
   header=$("$objdump" -p "$exe")
@@ -41,11 +43,15 @@ while read -r exe subsystem level; do
     functions=$(awk '/DLL Name:/ {dll = 1; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' <<<"$header")
     newer=$([ "$format" = pe32 ] && grep -E "$newer_than_xp" <<<"$functions" || true)
     [ -z "$newer" ] || problems+=" imports newer than Windows XP:$(tr '\n' ' ' <<<"$newer")"
+    size=$(stat -c %s "$exe")
+    if [ "$format" = pe32 ] && [ -n "${budget:-}" ] && [ "$size" -gt "$budget" ]; then
+      problems+=" $size bytes, over its budget of $budget"
+    fi
   fi
   if [ -n "$problems" ]; then
     echo "FAIL $exe:$problems"; status=1
   else
-    echo "ok   $(basename "$exe"): $format $subsystem${level:+, $level}, imports $(tr '\n' ' ' <<<"$dlls")"
+    echo "ok   $(basename "$exe"): $format $subsystem${level:+, $level}, $(stat -c %s "$exe") bytes${budget:+ (budget $budget)}, imports $(tr '\n' ' ' <<<"$dlls")"
   fi
 done <"$list"
 [ "$count" -gt 0 ] || { echo "no executables listed in $list"; exit 1; }

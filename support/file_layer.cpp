@@ -6,7 +6,7 @@
 #include "support/file_layer_backend.h"
 #include "support/text.h"
 
-constinit thread_local uint32_t LastFileError = 0;
+constinit CE_PER_THREAD uint32_t LastFileError = 0;
 bool UseLongNames = false;
 
 void SetUseLongNames(bool on) { UseLongNames = on; }

@@ -42,7 +42,7 @@ enum : uint32_t {
 // 0 after a successful operation of this layer, else the Windows error code.
 // constinit: readers need no per-thread init call (which also spares GCC 12's
 // sanitizer build a miscompiled null check on the variable's address).
-extern constinit thread_local uint32_t LastFileError;
+extern constinit CE_PER_THREAD uint32_t LastFileError;
 
 // Low nibble: access (0 read, 1 write, 2 read/write, 3-15 none).
 // High nibble: sharing (0 compatible, 1 exclusive, 2 deny write, 3 deny read,

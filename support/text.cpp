@@ -147,7 +147,7 @@ void StripQuotes(char* text) {
 }
 
 namespace {
-thread_local char* TokenCursor = nullptr;
+CE_PER_THREAD char* TokenCursor = nullptr;
 }
 
 char* NextToken(char* text, char separator) {

@@ -132,6 +132,8 @@ TEST(NextToken, ReturnsEmptyTokensAsTheyCome) {
     EXPECT_EQ(NextToken(nullptr, ','), nullptr);
 }
 
+#ifndef _WIN32
+// The Windows programs have one thread, and keep one cursor.
 TEST(NextToken, CursorIsPerThread) {
     char mine[] = "1,2,3";
     EXPECT_STREQ(NextToken(mine, ','), "1");
@@ -147,6 +149,7 @@ TEST(NextToken, CursorIsPerThread) {
     EXPECT_STREQ(NextToken(nullptr, ','), "2");
     EXPECT_STREQ(NextToken(nullptr, ','), "3");
 }
+#endif
 
 namespace {
 
