@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "launcher/extract_state.h"
-#include "launcher/inflate.h"
 
 ExtractState TheExtractState;
 
@@ -71,31 +70,4 @@ void CloseArchive() {
     ExtractState& s = TheExtractState;
     if (HasHandle(s.ArchiveFile)) CloseFileHandle(s.ArchiveFile);
     s.ArchiveFile = InvalidFileHandle;
-}
-
-int32_t InflateFromMemory(MemoryInput* input, OutputSink* sink, int32_t compressedSize,
-                          WindowHandle progressWindow, int16_t progressId) {
-    ExtractState& s = TheExtractState;
-    uint8_t* window = AllocateWindow();
-    if (!window) return InflateInputExhausted;
-    s.Window = window;
-    s.Input = input;
-    s.Output = sink;
-    s.CompressedSize = compressedSize;
-    s.CompressedRead = 0;
-    s.CancelRequested = false;
-    s.InputExhausted = false;
-    s.ProgressWindow = progressWindow;
-    s.ProgressId = progressId;
-    s.LastPercent = 0;
-    s.RunningCrc = 0xFFFFFFFFu;
-    WindowHandle pumpWindow = PumpDialogWindow;
-    PumpDialogWindow = progressWindow;
-    int32_t result = InflateEntry();
-    PumpDialogWindow = pumpWindow;
-    s.Input = nullptr;
-    s.Output = nullptr;
-    s.Window = nullptr;
-    ReleaseWindow(window);
-    return result;
 }

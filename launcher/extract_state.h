@@ -98,8 +98,3 @@ bool ReadArchive(void* buffer, uint16_t count, uint16_t* done);
 // Closes the archive file if it is open; harmless when it is not.
 void CloseArchive();
 
-// Decodes a raw deflate stream held in memory into sink, with the engine set
-// up as for an entry of compressedSize bytes (the input limit) and reporting
-// to progressWindow. For tests, fuzzers and benchmarks.
-int32_t InflateFromMemory(MemoryInput* input, OutputSink* sink, int32_t compressedSize,
-                          WindowHandle progressWindow, int16_t progressId);

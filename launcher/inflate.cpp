@@ -467,3 +467,31 @@ int32_t InflateEntry() {
     } while (!last);
     return FlushWindow(s.WindowPos) ? InflateOk : InflateWriteFailed;
 }
+
+// The engine set up as for an entry, around a stream held in memory.
+int32_t InflateFromMemory(MemoryInput* input, OutputSink* sink, int32_t compressedSize,
+                          WindowHandle progressWindow, int16_t progressId) {
+    ExtractState& s = TheExtractState;
+    uint8_t* window = AllocateWindow();
+    if (!window) return InflateInputExhausted;
+    s.Window = window;
+    s.Input = input;
+    s.Output = sink;
+    s.CompressedSize = compressedSize;
+    s.CompressedRead = 0;
+    s.CancelRequested = false;
+    s.InputExhausted = false;
+    s.ProgressWindow = progressWindow;
+    s.ProgressId = progressId;
+    s.LastPercent = 0;
+    s.RunningCrc = 0xFFFFFFFFu;
+    WindowHandle pumpWindow = PumpDialogWindow;
+    PumpDialogWindow = progressWindow;
+    int32_t result = InflateEntry();
+    PumpDialogWindow = pumpWindow;
+    s.Input = nullptr;
+    s.Output = nullptr;
+    s.Window = nullptr;
+    ReleaseWindow(window);
+    return result;
+}

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "support/platform.h"
+
 enum : int32_t {
     InflateOk = 0,
     InflateBadHeader = 1,      // dynamic header: too many codes, repeat past the end
@@ -67,3 +69,12 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
                          const uint8_t* extras, DecodeEntry** table, uint32_t* lookupBits);
 // Frees a code's tables; null is allowed.
 void ReleaseDecodeTables(DecodeEntry* table);
+
+struct MemoryInput;
+struct OutputSink;
+
+// Decodes a raw deflate stream held in memory into sink, with the engine set
+// up as for an entry of compressedSize bytes (the input limit) and reporting
+// to progressWindow. For tests, fuzzers and benchmarks.
+int32_t InflateFromMemory(MemoryInput* input, OutputSink* sink, int32_t compressedSize,
+                          WindowHandle progressWindow, int16_t progressId);
