@@ -272,9 +272,17 @@ void Start(const std::vector<std::string>& f) {
     startup.cb = sizeof startup;
     std::string command = f.size() > 1 ? f[1] : "";
     const char* dir = f.size() > 2 && !f[2].empty() ? f[2].c_str() : nullptr;
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir, &startup, &Target)) {
-        Say("start failed error=" + std::to_string(GetLastError()));
-        std::exit(5);
+    // Under heavy load Wine now and then fails a start with an internal
+    // error, the new process never having run: that start is made again.
+    // Any other failure is the result.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir, &startup, &Target)) break;
+        DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+            Say("start failed error=" + std::to_string(error));
+            std::exit(5);
+        }
+        Say("start failed error=" + std::to_string(error) + ", started again");
     }
     Say("started pid=" + std::to_string(Target.dwProcessId));
 }
