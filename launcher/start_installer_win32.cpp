@@ -6,7 +6,6 @@
 
 #include "launcher/zipstub.h"
 #include "support/file_layer.h"
-#include "support/system_win32.h"
 
 namespace {
 
@@ -88,18 +87,14 @@ void CopyWorkingDirectory(char* out, const char* workdir) {
 // starts, so that it gets the system's default search.
 class DefaultDllSearchForChild {
 public:
-    DefaultDllSearchForChild()
-        : set_(DllDirectoryInherited ? LookUpKernelFunction<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA") : nullptr) {
-        if (set_) set_(nullptr);
+    DefaultDllSearchForChild() {
+        if (InheritedDllDirectory) InheritedDllDirectory(nullptr);
     }
     ~DefaultDllSearchForChild() {
-        if (set_) set_("");
+        if (InheritedDllDirectory) InheritedDllDirectory("");
     }
     DefaultDllSearchForChild(const DefaultDllSearchForChild&) = delete;
     DefaultDllSearchForChild& operator=(const DefaultDllSearchForChild&) = delete;
-
-private:
-    BOOL(WINAPI* set_)(LPCSTR);
 };
 
 bool CreateWithCommandLine(char* commandLine, const char* workdir, int show, PROCESS_INFORMATION* info) {

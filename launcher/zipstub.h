@@ -14,9 +14,10 @@ extern void* ButtonFaceBrush;
 
 // The launcher keeps the current directory out of its own DLL search. Where
 // the system can do that only through SetDllDirectoryA(""), which the
-// programs it starts would inherit, this is set, and StartProcess gives them
-// the system's default search.
-extern bool DllDirectoryInherited;
+// programs it starts would inherit, this is that function, and StartProcess
+// gives them the system's default search; otherwise null.
+using SetDllDirectoryFunction = int(__stdcall*)(const char*);
+extern SetDllDirectoryFunction InheritedDllDirectory;
 
 // Fills buffer with a newly created working directory, or shows the error box.
 bool FindTempDirectory(char* buffer);

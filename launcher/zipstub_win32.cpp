@@ -12,7 +12,7 @@
 char OwnPath[PathBufferSize];
 char TempDir[PathBufferSize];
 void* ButtonFaceBrush = nullptr;
-bool DllDirectoryInherited = false;
+SetDllDirectoryFunction InheritedDllDirectory = nullptr;
 
 namespace {
 
@@ -26,8 +26,8 @@ constexpr DWORD SearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 void RestrictDllSearch() {
     auto setDefault = LookUpKernelFunction<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
     if (setDefault && setDefault(SearchSystem32)) return;
-    auto setDirectory = LookUpKernelFunction<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA");
-    DllDirectoryInherited = setDirectory && setDirectory("");
+    auto setDirectory = LookUpKernelFunction<SetDllDirectoryFunction>("SetDllDirectoryA");
+    if (setDirectory && setDirectory("")) InheritedDllDirectory = setDirectory;
 }
 
 void ReadOwnPath() {
