@@ -1,11 +1,21 @@
-// CRC-32 by slicing: sixteen tables, built at start-up, fold sixteen bytes
-// per step. CrcTable is the classic byte-wise table and the first of the sixteen;
-// the result is the same as the byte-wise loop for every input.
+// CRC-32 in two ways, chosen once at start-up. Where the processor has a
+// carry-less multiply (PCLMULQDQ), 64-byte steps fold the data 128 bits at a
+// time and the last 16 folded bytes go through the tables; elsewhere sixteen
+// tables fold sixteen bytes per step. CrcTable is the classic byte-wise table
+// and the first of the sixteen. Every way gives the byte-wise loop's result.
 #include <cstring>
 
 #include "launcher/extract_entry.h"
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <emmintrin.h>
+#include <wmmintrin.h>
+#define CE_CRC_CARRYLESS 1
+#endif
+
 uint32_t CrcTable[256];
+bool CrcCarryless = false;
 
 namespace {
 
@@ -25,25 +35,7 @@ inline uint32_t Load32(const uint8_t* p) {
 
 inline uint32_t FoldByte(uint32_t crc, uint8_t byte) { return CrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
 
-}  // namespace
-
-void BuildCrcTable() {
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t v = n;
-        for (int k = 0; k < 8; ++k) v = (v & 1) ? (v >> 1) ^ 0xEDB88320u : v >> 1;
-        CrcTable[n] = v;
-    }
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t v = CrcTable[n];
-        for (int k = 0; k < SliceCount - 1; ++k) {
-            v = (v >> 8) ^ CrcTable[v & 0xFF];
-            CrcSlices[k][n] = v;
-        }
-    }
-}
-
-uint32_t UpdateCrc32(const uint8_t* bytes, size_t count, uint32_t crc) {
-    const uint8_t* p = bytes;
+uint32_t UpdateBySlices(const uint8_t* p, size_t count, uint32_t crc) {
     while (count >= 16) {
         uint32_t a = Load32(p) ^ crc;
         uint32_t b = Load32(p + 4);
@@ -60,4 +52,98 @@ uint32_t UpdateCrc32(const uint8_t* bytes, size_t count, uint32_t crc) {
     }
     while (count--) crc = FoldByte(crc, *p++);
     return crc;
+}
+
+#ifdef CE_CRC_CARRYLESS
+// The register is linear in the data: XORed into the first four bytes, it
+// gives the same CRC as started from zero. A 128-bit block (lo = its first
+// eight bytes) moves D bits further on as lo * (x^(D+31) mod P) + hi * (x^(D-33)
+// mod P), both bit-reflected; the sum is XORed into the block found there.
+// Constants: D = 512 for the four lanes, D = 128 to join them.
+constexpr uint64_t Fold512Lo = 0x8F352D95, Fold512Hi = 0x1D9513D7;
+constexpr uint64_t Fold128Lo = 0xAE689191, Fold128Hi = 0xCCAA009E;
+
+__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i block, __m128i constants) {
+    return _mm_xor_si128(_mm_clmulepi64_si128(block, constants, 0x00), _mm_clmulepi64_si128(block, constants, 0x11));
+}
+
+inline __attribute__((target("sse2"))) __m128i Load128(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// count >= 64. Returns the register after the whole multiple of 16 bytes;
+// *done receives that count.
+#ifdef __i386__
+__attribute__((force_align_arg_pointer))  // 32-bit Windows keeps the stack at 4 bytes
+#endif
+__attribute__((target("pclmul,sse2"))) uint32_t UpdateCarryless(const uint8_t* p, size_t count, uint32_t crc,
+                                                                  size_t* done) {
+    const uint8_t* const start = p;
+    __m128i x0 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+    __m128i x1 = Load128(p + 16);
+    __m128i x2 = Load128(p + 32);
+    __m128i x3 = Load128(p + 48);
+    p += 64;
+    count -= 64;
+    const __m128i k512 = _mm_set_epi32(0, static_cast<int>(Fold512Hi), 0, static_cast<int>(Fold512Lo));
+    while (count >= 64) {
+        x0 = _mm_xor_si128(Fold(x0, k512), Load128(p));
+        x1 = _mm_xor_si128(Fold(x1, k512), Load128(p + 16));
+        x2 = _mm_xor_si128(Fold(x2, k512), Load128(p + 32));
+        x3 = _mm_xor_si128(Fold(x3, k512), Load128(p + 48));
+        p += 64;
+        count -= 64;
+    }
+    const __m128i k128 = _mm_set_epi32(0, static_cast<int>(Fold128Hi), 0, static_cast<int>(Fold128Lo));
+    __m128i x = _mm_xor_si128(Fold(x0, k128), x1);
+    x = _mm_xor_si128(Fold(x, k128), x2);
+    x = _mm_xor_si128(Fold(x, k128), x3);
+    while (count >= 16) {
+        x = _mm_xor_si128(Fold(x, k128), Load128(p));
+        p += 16;
+        count -= 16;
+    }
+    uint8_t last[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(last), x);
+    *done = static_cast<size_t>(p - start);
+    return UpdateBySlices(last, 16, 0);
+}
+
+bool HasCarrylessMultiply() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c & bit_PCLMUL) && (d & bit_SSE2);
+}
+#endif
+
+}  // namespace
+
+void BuildCrcTable() {
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t v = n;
+        for (int k = 0; k < 8; ++k) v = (v & 1) ? (v >> 1) ^ 0xEDB88320u : v >> 1;
+        CrcTable[n] = v;
+    }
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t v = CrcTable[n];
+        for (int k = 0; k < SliceCount - 1; ++k) {
+            v = (v >> 8) ^ CrcTable[v & 0xFF];
+            CrcSlices[k][n] = v;
+        }
+    }
+#ifdef CE_CRC_CARRYLESS
+    CrcCarryless = HasCarrylessMultiply();
+#endif
+}
+
+uint32_t UpdateCrc32(const uint8_t* bytes, size_t count, uint32_t crc) {
+#ifdef CE_CRC_CARRYLESS
+    if (CrcCarryless && count >= 64) {
+        size_t done = 0;
+        crc = UpdateCarryless(bytes, count, crc, &done);
+        bytes += done;
+        count -= done;
+    }
+#endif
+    return UpdateBySlices(bytes, count, crc);
 }

@@ -31,6 +31,9 @@ int32_t CopyStoredEntry();
 
 // CRC-32 of ZIP (ISO 3309, ITU-T V.42): reflected polynomial 0xEDB88320.
 extern uint32_t CrcTable[256];
+// Set by BuildCrcTable where the processor has a carry-less multiply; tests
+// clear it to check the tables alone.
+extern bool CrcCarryless;
 // Must run once before the first extraction.
 void BuildCrcTable();
 // Folds count bytes into a register held by the caller (start 0xFFFFFFFF,
