@@ -17,6 +17,8 @@ if(CE_SANITIZE)
   set(CE_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_compile_options(${CE_SANITIZE_FLAGS})
   add_link_options(${CE_SANITIZE_FLAGS})
+  # The decoder's fast loop as the 32-bit programs have it (the host build has the 64-bit one).
+  add_compile_definitions(CE_FAST_WORD_32)
 endif()
 
 # The fuzz build: coverage for libFuzzer in everything it compiles; only the
@@ -29,6 +31,7 @@ if(CE_FUZZ)
       -fno-omit-frame-pointer -g
       -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/tests/fuzz/coverage-ignore.txt)
   add_compile_options(${CE_FUZZ_FLAGS})
+  add_compile_definitions(CE_FAST_WORD_32)
   add_link_options(-fsanitize=address,undefined)
 endif()
 

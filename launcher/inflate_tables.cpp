@@ -48,9 +48,8 @@ DecodeEntry* AllocateTable(TableBuilder* builder, uint32_t width) {
     auto* block = static_cast<DecodeEntry*>(std::malloc((size + 1) * sizeof(DecodeEntry)));
     if (!block) return nullptr;
     block[0] = DecodeEntry{0, 0, static_cast<uint16_t>(size), nullptr};
-    // Every slot of a complete code gets written; this only keeps a slot that
-    // somehow did not from pointing anywhere.
-    for (uint32_t i = 1; i <= size; ++i) block[i] = DecodeEntry{OpInvalid, 0, 0, nullptr};
+    // No slot needs a default: the patterns a code leaves over become codes
+    // without a symbol, so every slot of every table is written.
     if (builder->Tail) builder->Tail->Next = block;
     else builder->Head = block + 1;
     builder->Tail = block;
