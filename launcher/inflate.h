@@ -67,8 +67,21 @@ void DropBits(uint32_t n);
 // entry, the width used on return.
 int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases,
                          const uint8_t* extras, DecodeEntry** table, uint32_t* lookupBits);
+// Counts the codes of each length 0-16 into count[0..16] (count has 18
+// slots; the last is left 0); false when a length is above 16.
+bool CountCodeLengths(const uint16_t* lengths, uint32_t n, uint32_t* count);
 // Frees a code's tables; null is allowed.
 void ReleaseDecodeTables(DecodeEntry* table);
+
+// Steps a bit-reversed code of `length` bits to the next canonical code.
+inline uint32_t NextReversedCode(uint32_t code, uint32_t length) {
+    uint32_t bit = 1u << (length - 1);
+    while (code & bit) {
+        code ^= bit;
+        bit >>= 1;
+    }
+    return code ^ bit;
+}
 
 struct MemoryInput;
 struct OutputSink;

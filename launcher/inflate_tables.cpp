@@ -6,6 +6,7 @@
 // bits the decoder asks for at each step, and so when it refills its input;
 // they are therefore part of the contract, not a tuning detail.
 #include <cstdlib>
+#include <cstring>
 
 #include "launcher/inflate.h"
 
@@ -93,17 +94,16 @@ DecodeEntry CodeEntry(uint32_t symbol, uint32_t n, uint32_t s, const uint16_t* b
     return entry;
 }
 
-// Steps a bit-reversed code of `length` bits to the next canonical code.
-uint32_t NextReversedCode(uint32_t code, uint32_t length) {
-    uint32_t bit = 1u << (length - 1);
-    while (code & bit) {
-        code ^= bit;
-        bit >>= 1;
-    }
-    return code ^ bit;
-}
-
 }  // namespace
+
+bool CountCodeLengths(const uint16_t* lengths, uint32_t n, uint32_t* count) {
+    for (uint32_t length = 0; length <= MaxCodeLength + 1; ++length) count[length] = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (lengths[i] > MaxCodeLength) return false;
+        ++count[lengths[i]];
+    }
+    return true;
+}
 
 void ReleaseDecodeTables(DecodeEntry* table) {
     DecodeEntry* block = table ? table - 1 : nullptr;
@@ -122,12 +122,9 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
 
     // 32 bits: the patterns an incomplete code of 16-bit codes leaves reach 65536.
     uint32_t count[MaxCodeLength + 2] = {};
-    for (uint32_t i = 0; i < n; ++i) {
-        if (lengths[i] > MaxCodeLength) {
-            *lookupBits = 0;
-            return TableInvalid;
-        }
-        ++count[lengths[i]];
+    if (!CountCodeLengths(lengths, n, count)) {
+        *lookupBits = 0;
+        return TableInvalid;
     }
     if (count[0] == n) {  // no codes at all: no table
         *lookupBits = 0;
@@ -169,35 +166,39 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
     // offset[] now points past each length; the order within sorted[] is what counts.
 
     TableBuilder builder{};
-    builder.Depth = -1;
+    DecodeEntry* root = AllocateTable(&builder, rootBits);
+    if (!root) return TableNoMemory;
+    builder.Levels[0] = TableLevel{root, 0, rootBits, 0};
+    builder.Depth = 0;
+    // Codes that end in the first-level table are written once, while the
+    // table is only as wide as their length; it doubles (a copy) as the
+    // length grows, which replicates each into every slot it owns.
+    root[0] = DecodeEntry{OpInvalid, 0, 0, nullptr};
+    uint32_t rootFilled = 0;
     uint32_t code = 0;  // current code, bit-reversed
     uint32_t placed = 0;
     for (uint32_t length = shortest; length <= longest; ++length) {
+        for (uint32_t width = length < rootBits ? length : rootBits; rootFilled < width; ++rootFilled) {
+            std::memcpy(root + (1u << rootFilled), root, sizeof(DecodeEntry) << rootFilled);
+        }
         for (uint32_t remaining = count[length]; remaining > 0; --remaining) {
-            // Open tables until the code ends inside the current one.
-            while (builder.Depth < 0 || length > builder.Levels[builder.Depth].Base + builder.Levels[builder.Depth].Width) {
-                uint32_t base = 0;
-                uint32_t width = rootBits;
-                if (builder.Depth >= 0) {
-                    const TableLevel& parent = builder.Levels[builder.Depth];
-                    base = parent.Base + parent.Width;
-                    width = SubTableWidth(count, length, remaining, base, longest, rootBits, endLength);
-                }
+            // Open sub-tables until the code ends inside the current table.
+            while (length > builder.Levels[builder.Depth].Base + builder.Levels[builder.Depth].Width) {
+                const TableLevel& parent = builder.Levels[builder.Depth];
+                uint32_t base = parent.Base + parent.Width;
+                uint32_t width = SubTableWidth(count, length, remaining, base, longest, rootBits, endLength);
                 DecodeEntry* slots = AllocateTable(&builder, width);
                 if (!slots) {
                     ReleaseDecodeTables(builder.Head);
                     return TableNoMemory;
                 }
-                if (builder.Depth >= 0) {
-                    const TableLevel& parent = builder.Levels[builder.Depth];
-                    uint32_t index = code >> parent.Base;
-                    if (index >= (1u << parent.Width)) {
-                        ReleaseDecodeTables(builder.Head);
-                        return TableInvalid;
-                    }
-                    parent.Slots[index] = DecodeEntry{static_cast<uint8_t>(OpSubTable + width),
-                                                      static_cast<uint8_t>(parent.Width), 0, slots};
+                uint32_t index = code >> parent.Base;
+                if (index >= (1u << parent.Width)) {
+                    ReleaseDecodeTables(builder.Head);
+                    return TableInvalid;
                 }
+                parent.Slots[index] = DecodeEntry{static_cast<uint8_t>(OpSubTable + width),
+                                                  static_cast<uint8_t>(parent.Width), 0, slots};
                 ++builder.Depth;
                 builder.Levels[builder.Depth] = TableLevel{slots, base, width, code & ((1u << base) - 1)};
             }
@@ -207,8 +208,12 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
             uint32_t symbol = placed < symbolCount ? sorted[placed] : n;
             ++placed;
             DecodeEntry entry = CodeEntry(symbol, n, s, bases, extras, bits);
-            for (uint32_t slot = code >> level.Base; slot < (1u << level.Width); slot += 1u << bits) {
-                level.Slots[slot] = entry;
+            if (builder.Depth == 0) {
+                root[code] = entry;
+            } else {
+                for (uint32_t slot = code >> level.Base; slot < (1u << level.Width); slot += 1u << bits) {
+                    level.Slots[slot] = entry;
+                }
             }
 
             code = NextReversedCode(code, length);

@@ -1,0 +1,334 @@
+// Deflate decoder's fast loop over TheExtractState (see inflate.cpp for
+// the plain algorithm and why its bit requests decide every observable event).
+//
+// The fast loop keeps that sequence intact without walking it. It runs only
+// while enough unread bytes are left in the current buffer that a whole symbol
+// (at most 15+5 bits of length and 15+13 of distance, 48 bits) decodes from
+// them, so no request the slow path would make could reach the next buffer;
+// and only while the window has room for the longest match, so that no flush
+// falls inside it. Bytes it pulls early never cross the buffer's end, so the
+// next refill still happens at the same request. On leaving, it gives whole
+// unread bytes back to the buffer.
+//
+// Its bit buffer is a machine word: on a 64-bit processor one refill holds a
+// whole symbol, on a 32-bit one a symbol takes up to three refills, which is
+// still cheaper there than carrying 64 bits in two registers.
+#include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+#include "launcher/extract_state.h"
+#include "launcher/inflate_fast.h"
+
+namespace {
+
+constexpr uint32_t MaxMatch = 258;
+// The fast loop's window limit: a maximal match still ends before the flush,
+// and its last eight-byte step stays inside the slack.
+constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
+static_assert(WindowSlack >= 16, "copies run up to fifteen bytes over");
+// CE_FAST_WORD_32: the sanitizer and fuzz builds run the 32-bit programs'
+// loop on the host.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(CE_FAST_WORD_32)
+using FastWord = uint64_t;
+#else
+using FastWord = uint32_t;
+#endif
+constexpr uint32_t FastWordBits = 8 * sizeof(FastWord);
+// Bits a refill leaves at least: all but the last, partial byte.
+constexpr uint32_t RefillBits = FastWordBits - 8;
+// Unread bytes the fast loop needs in the buffer at a symbol's start: one
+// 8-byte refill, or three 4-byte ones each starting at most 3 bytes further on.
+constexpr int32_t FastInputBytes = sizeof(FastWord) == 8 ? 8 : 12;
+constexpr uint32_t MaxLiteralCodes = 288;
+
+inline FastWord LoadWord(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    FastWord v = 0;
+    for (int i = sizeof(FastWord) - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+#else
+    FastWord v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+#endif
+}
+
+// Copies a match that ends inside the window, in steps of up to sixteen
+// bytes. It may write up to fifteen bytes past the match's end (into bytes
+// not produced yet, or the slack), which later output overwrites.
+inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint8_t* from = out - distance;
+    uint8_t* const end = out + length;
+    if (distance >= 8) {
+        // Eight-byte steps never read what they write (the source ends where
+        // the step starts); two per pass keep the common short match to one
+        // pass and one branch.
+        do {
+            std::memcpy(out, from, 8);
+            std::memcpy(out + 8, from + 8, 8);
+            out += 16;
+            from += 16;
+        } while (out < end);
+    } else if (distance == 1) {
+        uint64_t pattern = 0x0101010101010101ull * *from;
+        do {
+            std::memcpy(out, &pattern, 8);
+            out += 8;
+        } while (out < end);
+    } else {
+        // Short periods: the first eight bytes one by one, then steps of the
+        // period's multiple that reaches eight bytes back.
+        for (int i = 0; i < 8; ++i) out[i] = from[i];
+        uint32_t step = distance;
+        while (step < 8) step += distance;
+        for (out += 8; out < end; out += 8) std::memcpy(out, out - step, 8);
+    }
+}
+
+// The fast loop looks symbols up in tables of its own: one 32-bit word per
+// pattern of the next FastLiteralBits (FastDistanceBits) bits, so that nearly
+// every symbol takes one lookup and no pointer. Codes longer than that, and
+// patterns no code uses, are marked FastLong and decoded through the plain
+// tables, which stay the reference. Which table finds a code does not change
+// the bits a symbol consumes, so the fast loop's bit requests are those of the
+// plain path whatever the widths.
+//
+// An entry: bits 0-7 the bits to drop (code and extra bits together), bits
+// 8-11 the code's own length, bits 12-15 flags, bits 16-31 the literal or base.
+
+constexpr uint32_t FastLiteralBits = 11;
+constexpr uint32_t FastDistanceBits = 8;
+enum : uint32_t {
+    FastLong = 0x1000,     // decode through the plain tables
+    FastEnd = 0x2000,      // end of block
+    FastLiteral = 0x4000,
+    FastInvalid = 0x8000,  // from WalkPlainTables: no code
+};
+
+// Only one block is decoded at a time.
+uint32_t FastLiterals[1u << FastLiteralBits];
+uint32_t FastDistances[1u << FastDistanceBits];
+
+// The fast form of a plain entry (Op 0-16); bits: the code bits it consumes.
+inline uint32_t FastEntry(uint32_t op, uint32_t value, uint32_t bits) {
+    if (op == OpLiteral) return value << 16 | FastLiteral | bits;
+    if (op == OpEndOfBlock) return FastEnd | bits;
+    if (op > 13) return FastLong;  // reserved symbols: the plain tables refuse them
+    return value << 16 | bits << 8 | (bits + op);
+}
+
+// The low n bits of v, n below 32.
+inline uint32_t LowBits(uint32_t v, uint32_t n) { return v & ((1u << n) - 1); }
+
+// Fills a fast table for a code the plain builder accepted (lengths up to 16,
+// not over-subscribed); symbols as for BuildDecodeTable. Codes are placed in
+// canonical order while the table is only as wide as the current length, and
+// the table doubles (a copy) when the length grows, so each slot is written
+// about once. The slots left at full width lead to longer codes or to none.
+void BuildFastTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases, const uint8_t* extras,
+                    uint32_t width, uint32_t* table) {
+    uint32_t count[18];
+    CountCodeLengths(lengths, n, count);
+    uint16_t offset[17];
+    offset[1] = 0;
+    for (uint32_t length = 1; length < width; ++length) offset[length + 1] = offset[length] + count[length];
+    uint16_t sorted[MaxLiteralCodes];  // the symbols of codes up to width bits, by length, then value
+    for (uint32_t symbol = 0; symbol < n; ++symbol) {
+        if (lengths[symbol] != 0 && lengths[symbol] <= width) sorted[offset[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
+    }
+
+    table[0] = FastLong;
+    uint32_t filled = 0;  // the table's current width
+    uint32_t code = 0;    // next canonical code, bit-reversed, at the current width
+    uint32_t placed = 0;
+    for (uint32_t length = 1; length <= width; ++length) {
+        std::memcpy(table + (1u << filled), table, sizeof(uint32_t) << filled);
+        filled = length;
+        for (uint32_t k = 0; k < count[length]; ++k) {
+            uint32_t symbol = sorted[placed++];
+            table[code] = symbol < s ? FastEntry(symbol < 256 ? OpLiteral : OpEndOfBlock, symbol, length)
+                                     : FastEntry(extras[symbol - s], bases[symbol - s], length);
+            code = NextReversedCode(code, length);
+        }
+    }
+    // Codes of every length up to width are placed, so the rest of the code
+    // space starts at `code`; a reversed code of 0 means it wrapped: full.
+    uint32_t left = 1u << width;
+    for (uint32_t length = 1; length <= width; ++length) left -= count[length] << (width - length);
+    for (; left > 0; --left) {
+        table[code] = FastLong;
+        code = NextReversedCode(code, width);
+    }
+}
+
+// A FastLong pattern: the code through the plain tables. Returns its fast
+// entry as if the fast table had held it (code bits counted from the
+// symbol's start), or FastInvalid. bits: at least the longest code's.
+__attribute__((noinline)) uint32_t WalkPlainTables(const DecodeEntry* table, uint32_t tableBits, uint32_t bits) {
+    const DecodeEntry* e = table + LowBits(bits, tableBits);
+    uint32_t taken = 0;
+    while (e->Op > OpSubTable) {
+        if (e->Op == OpInvalid) return FastInvalid;
+        taken += e->Bits;
+        e = e->Next + LowBits(bits >> taken, e->Op - OpSubTable);
+    }
+    uint32_t entry = FastEntry(e->Op, e->Value, taken + e->Bits);
+    return entry == FastLong ? FastInvalid : entry;
+}
+
+// The loop, compiled twice on x86 (see DecodeSymbolsFast).
+__attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
+    ExtractState& s = TheExtractState;
+    const uint8_t* const buffer = s.InputBuffer;
+    const uint8_t* in = buffer + s.InputPos;
+    const uint8_t* const inLimit = buffer + (s.InputLast + 1 - FastInputBytes);
+    FastWord bitBuffer = static_cast<FastWord>(s.BitBuffer);  // the plain path leaves at most 23 bits
+    uint32_t bitCount = s.BitCount;
+    uint8_t* const window = s.Window;
+    uint32_t pos = s.WindowPos;
+    constexpr uint32_t literalMask = (1u << FastLiteralBits) - 1;
+    constexpr uint32_t distanceMask = (1u << FastDistanceBits) - 1;
+    // Literals per refill: each takes at most FastLiteralBits, and the lookup
+    // after the last still sees FastLiteralBits real bits (4 or 1).
+    constexpr uint32_t literalsPerRefill = (RefillBits - FastLiteralBits) / FastLiteralBits;
+    int32_t result = SymbolDecoded;
+
+    // Afterwards at least RefillBits bits, all from this buffer (bitCount's
+    // low three bits survive the OR; the bytes counted are the ones now whole).
+    auto refill = [&] {
+        bitBuffer |= LoadWord(in) << bitCount;
+        in += (FastWordBits - 1 - bitCount) >> 3;
+        bitCount |= RefillBits;
+    };
+    auto drop = [&](uint32_t bits) {
+        bitBuffer >>= bits;
+        bitCount -= bits;
+    };
+    // A length's or distance's base plus its extra bits, which follow the code.
+    auto lengthOf = [&](uint32_t entry) {
+        return (entry >> 16) + (LowBits(static_cast<uint32_t>(bitBuffer), entry & 0xFF) >> (entry >> 8 & 0xF));
+    };
+    auto fits = [&] { return in <= inLimit && pos <= FastWindowLimit; };
+
+    refill();
+    // The next symbol's entry, looked up with at least FastLiteralBits bits.
+    uint32_t e = FastLiterals[bitBuffer & literalMask];
+    for (;;) {
+        if (e & FastLiteral) {
+            drop(e & 0xFF);
+            window[pos++] = static_cast<uint8_t>(e >> 16);
+            e = FastLiterals[bitBuffer & literalMask];
+            for (uint32_t k = 1; k < literalsPerRefill && (e & FastLiteral); ++k) {
+                drop(e & 0xFF);
+                window[pos++] = static_cast<uint8_t>(e >> 16);
+                e = FastLiterals[bitBuffer & literalMask];
+            }
+            if (!fits()) break;
+            refill();  // adds bits above the ones e was looked up with
+            continue;
+        }
+        if (e & (FastLong | FastEnd)) {
+            if (e & FastLong) {
+                // Found through the plain tables, the entry may leave fewer
+                // bits than a following lookup needs: it is finished here.
+                e = WalkPlainTables(t.Literal, t.LiteralBits, static_cast<uint32_t>(bitBuffer));
+                if (e & FastInvalid) return InflateCorrupt;
+                if (e & FastLiteral) {
+                    drop(e & 0xFF);
+                    window[pos++] = static_cast<uint8_t>(e >> 16);
+                    if (!fits()) break;
+                    refill();
+                    e = FastLiterals[bitBuffer & literalMask];
+                    continue;
+                }
+            }
+            if (e & FastEnd) {
+                drop(e & 0xFF);
+                result = InflateOk;
+                break;
+            }
+        }
+        // A length: its code and extra bits leave together.
+        uint32_t length = lengthOf(e);
+        drop(e & 0xFF);
+        if constexpr (FastWordBits == 32) refill();
+        uint32_t d = FastDistances[bitBuffer & distanceMask];
+        if (d & FastLong) {
+            d = WalkPlainTables(t.Distance, t.DistanceBits, static_cast<uint32_t>(bitBuffer));
+            if (d & FastInvalid) return InflateCorrupt;
+        }
+        if (FastWordBits == 32 && (d & 0xFF) > bitCount) {
+            // Up to 28 bits: the code first, then a refill for the extra bits.
+            uint32_t codeBits = d >> 8 & 0xF;
+            drop(codeBits);
+            refill();
+            d = (d & 0xFFFF0000u) | ((d & 0xFF) - codeBits);
+        }
+        uint32_t distance = lengthOf(d);
+        drop(d & 0xFF);
+        uint8_t* out = window + pos;
+        pos += length;
+        if (!fits()) {
+            CopyMatchFast(out, distance, length);
+            break;
+        }
+        // The next symbol's lookup goes ahead of the copy it does not depend on.
+        refill();
+        e = FastLiterals[bitBuffer & literalMask];
+        CopyMatchFast(out, distance, length);
+    }
+
+    // Give back the whole bytes not used, as far as they came from this buffer.
+    uint32_t back = bitCount >> 3;
+    uint32_t taken = static_cast<uint32_t>(in - buffer);
+    if (back > taken) back = taken;
+    in -= back;
+    bitCount -= back * 8;
+    s.BitBuffer = bitBuffer & ((FastWord{1} << bitCount) - 1);
+    s.BitCount = static_cast<uint8_t>(bitCount);
+    s.InputPos = static_cast<int16_t>(in - buffer);
+    s.WindowPos = static_cast<uint16_t>(pos);
+    return result;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// With BMI2 the variable shifts and masks of the loop take one instruction
+// each and no count register.
+__attribute__((target("bmi2"))) int32_t DecodeFastBmi2(const BlockTables& t) { return DecodeFast(t); }
+
+enum : int8_t { CpuUnknown = -1, CpuPlain = 0, CpuBmi2 = 1 };
+int8_t CpuLevel = CpuUnknown;
+
+int8_t DetectCpuLevel() {
+    unsigned a, b, c, d;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_BMI2) ? CpuBmi2 : CpuPlain;
+}
+#endif
+
+}  // namespace
+
+void BuildFastTables(BlockTables* t, const uint16_t* literalLengths, uint32_t literalCount,
+                     const uint16_t* distanceLengths, uint32_t distanceCount) {
+    BuildFastTable(literalLengths, literalCount, 257, LengthBases, LengthExtras, FastLiteralBits, FastLiterals);
+    BuildFastTable(distanceLengths, distanceCount, 0, DistanceBases, DistanceExtras, FastDistanceBits, FastDistances);
+    t->Fast = true;
+}
+
+bool FastLoopFits() {
+    const ExtractState& s = TheExtractState;
+    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1 && s.WindowPos <= FastWindowLimit;
+}
+
+
+bool FastLoopMayUseBmi2 = true;
+
+int32_t DecodeSymbolsFast(const BlockTables& t) {
+#if defined(__i386__) || defined(__x86_64__)
+    if (CpuLevel == CpuUnknown) CpuLevel = DetectCpuLevel();
+    if (CpuLevel == CpuBmi2 && FastLoopMayUseBmi2) return DecodeFastBmi2(t);
+#endif
+    return DecodeFast(t);
+}
