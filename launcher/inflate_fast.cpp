@@ -15,7 +15,7 @@
 // still cheaper there than carrying 64 bits in two registers.
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(__x86_64__)
 #include <cpuid.h>
 #endif
 
@@ -179,6 +179,28 @@ __attribute__((noinline)) uint32_t WalkPlainTables(const DecodeEntry* table, uin
     return entry == FastLong ? FastInvalid : entry;
 }
 
+// Leaves the bit reader as the plain path would have it: the whole bytes not
+// used go back to the buffer, as far as they came from it.
+inline void GiveBack(const uint8_t* in, FastWord bitBuffer, uint32_t bitCount) {
+    ExtractState& s = TheExtractState;
+    uint32_t back = bitCount >> 3;
+    uint32_t taken = static_cast<uint32_t>(in - s.InputBuffer);
+    if (back > taken) back = taken;
+    in -= back;
+    bitCount -= back * 8;
+    s.BitBuffer = bitBuffer & ((FastWord{1} << bitCount) - 1);
+    s.BitCount = static_cast<uint8_t>(bitCount);
+    s.InputPos = static_cast<int16_t>(in - s.InputBuffer);
+}
+
+// Afterwards at least RefillBits bits, all from the buffer (bitCount's low
+// three bits survive the OR; the bytes counted are the ones now whole).
+inline void Refill(const uint8_t*& in, FastWord& bitBuffer, uint32_t& bitCount) {
+    bitBuffer |= LoadWord(in) << bitCount;
+    in += (FastWordBits - 1 - bitCount) >> 3;
+    bitCount |= RefillBits;
+}
+
 // The loop, compiled twice on x86 (see DecodeSymbolsFast).
 __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     ExtractState& s = TheExtractState;
@@ -196,13 +218,7 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     constexpr uint32_t literalsPerRefill = (RefillBits - FastLiteralBits) / FastLiteralBits;
     int32_t result = SymbolDecoded;
 
-    // Afterwards at least RefillBits bits, all from this buffer (bitCount's
-    // low three bits survive the OR; the bytes counted are the ones now whole).
-    auto refill = [&] {
-        bitBuffer |= LoadWord(in) << bitCount;
-        in += (FastWordBits - 1 - bitCount) >> 3;
-        bitCount |= RefillBits;
-    };
+    auto refill = [&] { Refill(in, bitBuffer, bitCount); };
     auto drop = [&](uint32_t bits) {
         bitBuffer >>= bits;
         bitCount -= bits;
@@ -281,22 +297,15 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
         CopyMatchFast(out, distance, length);
     }
 
-    // Give back the whole bytes not used, as far as they came from this buffer.
-    uint32_t back = bitCount >> 3;
-    uint32_t taken = static_cast<uint32_t>(in - buffer);
-    if (back > taken) back = taken;
-    in -= back;
-    bitCount -= back * 8;
-    s.BitBuffer = bitBuffer & ((FastWord{1} << bitCount) - 1);
-    s.BitCount = static_cast<uint8_t>(bitCount);
-    s.InputPos = static_cast<int16_t>(in - buffer);
+    GiveBack(in, bitBuffer, bitCount);
     s.WindowPos = static_cast<uint16_t>(pos);
     return result;
 }
 
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(__x86_64__)
 // With BMI2 the variable shifts and masks of the loop take one instruction
-// each and no count register.
+// each and no count register. Not in the 32-bit programs: the second copy of
+// the loop would cost them 1.5 KB of a download that is kept small.
 __attribute__((target("bmi2"))) int32_t DecodeFastBmi2(const BlockTables& t) { return DecodeFast(t); }
 
 enum : int8_t { CpuUnknown = -1, CpuPlain = 0, CpuBmi2 = 1 };
@@ -317,16 +326,61 @@ void BuildFastTables(BlockTables* t, const uint16_t* literalLengths, uint32_t li
     t->Fast = true;
 }
 
-bool FastLoopFits() {
+bool FastInputFits() {
     const ExtractState& s = TheExtractState;
-    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1 && s.WindowPos <= FastWindowLimit;
+    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1;
+}
+
+bool FastLoopFits() { return FastInputFits() && TheExtractState.WindowPos <= FastWindowLimit; }
+
+// A code length symbol takes at most 7 + 7 bits, so the same input room as
+// a literal/length symbol keeps every request of the plain path in the buffer.
+int32_t ReadCodeLengthsFast(const DecodeEntry* table, uint32_t tableBits, uint16_t* lengths, uint32_t total,
+                            uint32_t* next, uint32_t* previous) {
+    ExtractState& s = TheExtractState;
+    const uint8_t* in = s.InputBuffer + s.InputPos;
+    const uint8_t* const inLimit = s.InputBuffer + (s.InputLast + 1 - FastInputBytes);
+    FastWord bitBuffer = static_cast<FastWord>(s.BitBuffer);
+    uint32_t bitCount = s.BitCount;
+    uint32_t i = *next;
+    uint32_t last = *previous;
+    int32_t result = InflateOk;
+    while (i < total && in <= inLimit) {
+        Refill(in, bitBuffer, bitCount);
+        const DecodeEntry* e = table + LowBits(static_cast<uint32_t>(bitBuffer), tableBits);
+        if (e->Op == OpInvalid) return InflateCorrupt;  // the unused pattern of a one-code code
+        bitBuffer >>= e->Bits;
+        bitCount -= e->Bits;
+        uint32_t symbol = e->Value;
+        if (symbol < 16) {
+            lengths[i++] = static_cast<uint16_t>(symbol);
+            last = symbol;
+            continue;
+        }
+        // 16: 2 extra bits, 3-6 copies of the last; 17: 3 bits, 3-10 zeros; 18: 7 bits, 11-138 zeros.
+        uint32_t extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        uint32_t repeat = (symbol == 18 ? 11 : 3) + LowBits(static_cast<uint32_t>(bitBuffer), extraBits);
+        bitBuffer >>= extraBits;
+        bitCount -= extraBits;
+        if (i + repeat > total) {
+            result = symbol == 18 ? InflateCorrupt : InflateBadHeader;
+            break;
+        }
+        uint32_t value = symbol == 16 ? last : 0;
+        while (repeat--) lengths[i++] = static_cast<uint16_t>(value);
+        last = value;
+    }
+    GiveBack(in, bitBuffer, bitCount);
+    *next = i;
+    *previous = last;
+    return result;
 }
 
 
 bool FastLoopMayUseBmi2 = true;
 
 int32_t DecodeSymbolsFast(const BlockTables& t) {
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(__x86_64__)
     if (CpuLevel == CpuUnknown) CpuLevel = DetectCpuLevel();
     if (CpuLevel == CpuBmi2 && FastLoopMayUseBmi2) return DecodeFastBmi2(t);
 #endif
