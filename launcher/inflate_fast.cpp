@@ -210,7 +210,8 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     FastWord bitBuffer = static_cast<FastWord>(s.BitBuffer);  // the plain path leaves at most 23 bits
     uint32_t bitCount = s.BitCount;
     uint8_t* const window = s.Window;
-    uint32_t pos = s.WindowPos;
+    uint8_t* out = window + s.WindowPos;
+    uint8_t* const outLimit = window + FastWindowLimit;
     constexpr uint32_t literalMask = (1u << FastLiteralBits) - 1;
     constexpr uint32_t distanceMask = (1u << FastDistanceBits) - 1;
     // Literals per refill: each takes at most FastLiteralBits, and the lookup
@@ -227,7 +228,7 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     auto lengthOf = [&](uint32_t entry) {
         return (entry >> 16) + (LowBits(static_cast<uint32_t>(bitBuffer), entry & 0xFF) >> (entry >> 8 & 0xF));
     };
-    auto fits = [&] { return in <= inLimit && pos <= FastWindowLimit; };
+    auto fits = [&] { return in <= inLimit && out <= outLimit; };
 
     refill();
     // The next symbol's entry, looked up with at least FastLiteralBits bits.
@@ -235,11 +236,11 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     for (;;) {
         if (e & FastLiteral) {
             drop(e & 0xFF);
-            window[pos++] = static_cast<uint8_t>(e >> 16);
+            *out++ = static_cast<uint8_t>(e >> 16);
             e = FastLiterals[bitBuffer & literalMask];
             for (uint32_t k = 1; k < literalsPerRefill && (e & FastLiteral); ++k) {
                 drop(e & 0xFF);
-                window[pos++] = static_cast<uint8_t>(e >> 16);
+                *out++ = static_cast<uint8_t>(e >> 16);
                 e = FastLiterals[bitBuffer & literalMask];
             }
             if (!fits()) break;
@@ -254,7 +255,7 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
                 if (e & FastInvalid) return InflateCorrupt;
                 if (e & FastLiteral) {
                     drop(e & 0xFF);
-                    window[pos++] = static_cast<uint8_t>(e >> 16);
+                    *out++ = static_cast<uint8_t>(e >> 16);
                     if (!fits()) break;
                     refill();
                     e = FastLiterals[bitBuffer & literalMask];
@@ -285,20 +286,20 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
         }
         uint32_t distance = lengthOf(d);
         drop(d & 0xFF);
-        uint8_t* out = window + pos;
-        pos += length;
+        uint8_t* const match = out;
+        out += length;
         if (!fits()) {
-            CopyMatchFast(out, distance, length);
+            CopyMatchFast(match, distance, length);
             break;
         }
         // The next symbol's lookup goes ahead of the copy it does not depend on.
         refill();
         e = FastLiterals[bitBuffer & literalMask];
-        CopyMatchFast(out, distance, length);
+        CopyMatchFast(match, distance, length);
     }
 
     GiveBack(in, bitBuffer, bitCount);
-    s.WindowPos = static_cast<uint16_t>(pos);
+    s.WindowPos = static_cast<uint16_t>(out - window);
     return result;
 }
 
