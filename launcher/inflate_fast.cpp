@@ -42,7 +42,6 @@ constexpr uint32_t RefillBits = FastWordBits - 8;
 // Unread bytes the fast loop needs in the buffer at a symbol's start: one
 // 8-byte refill, or three 4-byte ones each starting at most 3 bytes further on.
 constexpr int32_t FastInputBytes = sizeof(FastWord) == 8 ? 8 : 12;
-constexpr uint32_t MaxLiteralCodes = 288;
 
 inline FastWord LoadWord(const uint8_t* p) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -88,81 +87,8 @@ inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
-// The fast loop looks symbols up in tables of its own: one 32-bit word per
-// pattern of the next FastLiteralBits (FastDistanceBits) bits, so that nearly
-// every symbol takes one lookup and no pointer. Codes longer than that, and
-// patterns no code uses, are marked FastLong and decoded through the plain
-// tables, which stay the reference. Which table finds a code does not change
-// the bits a symbol consumes, so the fast loop's bit requests are those of the
-// plain path whatever the widths.
-//
-// An entry: bits 0-7 the bits to drop (code and extra bits together), bits
-// 8-11 the code's own length, bits 12-15 flags, bits 16-31 the literal or base.
-
-constexpr uint32_t FastLiteralBits = 11;
-constexpr uint32_t FastDistanceBits = 8;
-enum : uint32_t {
-    FastLong = 0x1000,     // decode through the plain tables
-    FastEnd = 0x2000,      // end of block
-    FastLiteral = 0x4000,
-    FastInvalid = 0x8000,  // from WalkPlainTables: no code
-};
-
-// Only one block is decoded at a time.
-uint32_t FastLiterals[1u << FastLiteralBits];
-uint32_t FastDistances[1u << FastDistanceBits];
-
-// The fast form of a plain entry (Op 0-16); bits: the code bits it consumes.
-inline uint32_t FastEntry(uint32_t op, uint32_t value, uint32_t bits) {
-    if (op == OpLiteral) return value << 16 | FastLiteral | bits;
-    if (op == OpEndOfBlock) return FastEnd | bits;
-    if (op > 13) return FastLong;  // reserved symbols: the plain tables refuse them
-    return value << 16 | bits << 8 | (bits + op);
-}
-
 // The low n bits of v, n below 32.
 inline uint32_t LowBits(uint32_t v, uint32_t n) { return v & ((1u << n) - 1); }
-
-// Fills a fast table for a code the plain builder accepted (lengths up to 16,
-// not over-subscribed); symbols as for BuildDecodeTable. Codes are placed in
-// canonical order while the table is only as wide as the current length, and
-// the table doubles (a copy) when the length grows, so each slot is written
-// about once. The slots left at full width lead to longer codes or to none.
-void BuildFastTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases, const uint8_t* extras,
-                    uint32_t width, uint32_t* table) {
-    uint32_t count[18];
-    CountCodeLengths(lengths, n, count);
-    uint16_t offset[17];
-    offset[1] = 0;
-    for (uint32_t length = 1; length < width; ++length) offset[length + 1] = offset[length] + count[length];
-    uint16_t sorted[MaxLiteralCodes];  // the symbols of codes up to width bits, by length, then value
-    for (uint32_t symbol = 0; symbol < n; ++symbol) {
-        if (lengths[symbol] != 0 && lengths[symbol] <= width) sorted[offset[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
-    }
-
-    table[0] = FastLong;
-    uint32_t filled = 0;  // the table's current width
-    uint32_t code = 0;    // next canonical code, bit-reversed, at the current width
-    uint32_t placed = 0;
-    for (uint32_t length = 1; length <= width; ++length) {
-        std::memcpy(table + (1u << filled), table, sizeof(uint32_t) << filled);
-        filled = length;
-        for (uint32_t k = 0; k < count[length]; ++k) {
-            uint32_t symbol = sorted[placed++];
-            table[code] = symbol < s ? FastEntry(symbol < 256 ? OpLiteral : OpEndOfBlock, symbol, length)
-                                     : FastEntry(extras[symbol - s], bases[symbol - s], length);
-            code = NextReversedCode(code, length);
-        }
-    }
-    // Codes of every length up to width are placed, so the rest of the code
-    // space starts at `code`; a reversed code of 0 means it wrapped: full.
-    uint32_t left = 1u << width;
-    for (uint32_t length = 1; length <= width; ++length) left -= count[length] << (width - length);
-    for (; left > 0; --left) {
-        table[code] = FastLong;
-        code = NextReversedCode(code, width);
-    }
-}
 
 // A FastLong pattern: the code through the plain tables. Returns its fast
 // entry as if the fast table had held it (code bits counted from the
@@ -319,13 +245,6 @@ int8_t DetectCpuLevel() {
 #endif
 
 }  // namespace
-
-void BuildFastTables(BlockTables* t, const uint16_t* literalLengths, uint32_t literalCount,
-                     const uint16_t* distanceLengths, uint32_t distanceCount) {
-    BuildFastTable(literalLengths, literalCount, 257, LengthBases, LengthExtras, FastLiteralBits, FastLiterals);
-    BuildFastTable(distanceLengths, distanceCount, 0, DistanceBases, DistanceExtras, FastDistanceBits, FastDistances);
-    t->Fast = true;
-}
 
 bool FastInputFits() {
     const ExtractState& s = TheExtractState;

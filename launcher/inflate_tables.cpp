@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "launcher/inflate.h"
+#include "launcher/inflate_fast.h"
 
 uint32_t LiteralLookupBits = 9;
 uint32_t DistanceLookupBits = 6;
@@ -22,6 +23,9 @@ const uint16_t DistanceBases[32] = {1,    2,    3,    4,    5,    7,     9,     
                                     2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 0,   0};
 const uint8_t DistanceExtras[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,         6,
                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, OpInvalid, OpInvalid};
+
+uint32_t FastLiterals[1u << FastLiteralBits];
+uint32_t FastDistances[1u << FastDistanceBits];
 
 namespace {
 
@@ -92,6 +96,47 @@ DecodeEntry CodeEntry(uint32_t symbol, uint32_t n, uint32_t s, const uint16_t* b
         entry.Value = bases[symbol - s];
     }
     return entry;
+}
+
+// Fills a fast table for a code the plain builder accepted (lengths up to 16,
+// not over-subscribed); symbols as for BuildDecodeTable. Codes are placed in
+// canonical order while the table is only as wide as the current length, and
+// the table doubles (a copy) when the length grows, so each slot is written
+// about once. The slots left at full width lead to longer codes or to none.
+void BuildFastTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases, const uint8_t* extras,
+                    uint32_t width, uint32_t* table) {
+    uint32_t count[18];
+    CountCodeLengths(lengths, n, count);
+    uint16_t offset[17];
+    offset[1] = 0;
+    for (uint32_t length = 1; length < width; ++length) offset[length + 1] = offset[length] + count[length];
+    uint16_t sorted[MaxSymbols];  // the symbols of codes up to width bits, by length, then value
+    for (uint32_t symbol = 0; symbol < n; ++symbol) {
+        if (lengths[symbol] != 0 && lengths[symbol] <= width) sorted[offset[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
+    }
+
+    table[0] = FastLong;
+    uint32_t filled = 0;  // the table's current width
+    uint32_t code = 0;    // next canonical code, bit-reversed, at the current width
+    uint32_t placed = 0;
+    for (uint32_t length = 1; length <= width; ++length) {
+        std::memcpy(table + (1u << filled), table, sizeof(uint32_t) << filled);
+        filled = length;
+        for (uint32_t k = 0; k < count[length]; ++k) {
+            uint32_t symbol = sorted[placed++];
+            table[code] = symbol < s ? FastEntry(symbol < 256 ? OpLiteral : OpEndOfBlock, symbol, length)
+                                     : FastEntry(extras[symbol - s], bases[symbol - s], length);
+            code = NextReversedCode(code, length);
+        }
+    }
+    // Codes of every length up to width are placed, so the rest of the code
+    // space starts at `code`; a reversed code of 0 means it wrapped: full.
+    uint32_t left = 1u << width;
+    for (uint32_t length = 1; length <= width; ++length) left -= count[length] << (width - length);
+    for (; left > 0; --left) {
+        table[code] = FastLong;
+        code = NextReversedCode(code, width);
+    }
 }
 
 }  // namespace
@@ -226,4 +271,11 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
 
     *table = builder.Head;
     return (left != 0 && longest != 1) ? TableIncomplete : TableComplete;
+}
+
+void BuildFastTables(BlockTables* t, const uint16_t* literalLengths, uint32_t literalCount,
+                     const uint16_t* distanceLengths, uint32_t distanceCount) {
+    BuildFastTable(literalLengths, literalCount, 257, LengthBases, LengthExtras, FastLiteralBits, FastLiterals);
+    BuildFastTable(distanceLengths, distanceCount, 0, DistanceBases, DistanceExtras, FastDistanceBits, FastDistances);
+    t->Fast = true;
 }
