@@ -210,11 +210,6 @@ int32_t ReadCodeLengths(uint16_t* lengths, uint32_t total) {
     uint32_t previous = 0;
     for (uint32_t i = 0; i < total;) {
         if (!table) return InflateCorrupt;  // a code length code without codes
-        if (!TheExtractState.SlowPathOnly && FastInputFits()) {
-            r = ReadCodeLengthsFast(table, bits, lengths, total, &i, &previous);
-            if (r != InflateOk) return r;
-            continue;
-        }
         EnsureBits(bits);
         const DecodeEntry* e = table + PeekBits(bits);
         DropBits(e->Bits);

@@ -246,56 +246,10 @@ int8_t DetectCpuLevel() {
 
 }  // namespace
 
-bool FastInputFits() {
+bool FastLoopFits() {
     const ExtractState& s = TheExtractState;
-    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1;
+    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1 && s.WindowPos <= FastWindowLimit;
 }
-
-bool FastLoopFits() { return FastInputFits() && TheExtractState.WindowPos <= FastWindowLimit; }
-
-// A code length symbol takes at most 7 + 7 bits, so the same input room as
-// a literal/length symbol keeps every request of the plain path in the buffer.
-int32_t ReadCodeLengthsFast(const DecodeEntry* table, uint32_t tableBits, uint16_t* lengths, uint32_t total,
-                            uint32_t* next, uint32_t* previous) {
-    ExtractState& s = TheExtractState;
-    const uint8_t* in = s.InputBuffer + s.InputPos;
-    const uint8_t* const inLimit = s.InputBuffer + (s.InputLast + 1 - FastInputBytes);
-    FastWord bitBuffer = static_cast<FastWord>(s.BitBuffer);
-    uint32_t bitCount = s.BitCount;
-    uint32_t i = *next;
-    uint32_t last = *previous;
-    int32_t result = InflateOk;
-    while (i < total && in <= inLimit) {
-        Refill(in, bitBuffer, bitCount);
-        const DecodeEntry* e = table + LowBits(static_cast<uint32_t>(bitBuffer), tableBits);
-        if (e->Op == OpInvalid) return InflateCorrupt;  // the unused pattern of a one-code code
-        bitBuffer >>= e->Bits;
-        bitCount -= e->Bits;
-        uint32_t symbol = e->Value;
-        if (symbol < 16) {
-            lengths[i++] = static_cast<uint16_t>(symbol);
-            last = symbol;
-            continue;
-        }
-        // 16: 2 extra bits, 3-6 copies of the last; 17: 3 bits, 3-10 zeros; 18: 7 bits, 11-138 zeros.
-        uint32_t extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-        uint32_t repeat = (symbol == 18 ? 11 : 3) + LowBits(static_cast<uint32_t>(bitBuffer), extraBits);
-        bitBuffer >>= extraBits;
-        bitCount -= extraBits;
-        if (i + repeat > total) {
-            result = symbol == 18 ? InflateCorrupt : InflateBadHeader;
-            break;
-        }
-        uint32_t value = symbol == 16 ? last : 0;
-        while (repeat--) lengths[i++] = static_cast<uint16_t>(value);
-        last = value;
-    }
-    GiveBack(in, bitBuffer, bitCount);
-    *next = i;
-    *previous = last;
-    return result;
-}
-
 
 bool FastLoopMayUseBmi2 = true;
 

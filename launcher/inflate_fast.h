@@ -63,15 +63,8 @@ void BuildFastTables(BlockTables* t, const uint16_t* literalLengths, uint32_t li
 // Whether the loop may take its BMI2 variant where the processor has one
 // (x86-64 only; set by default). Tests clear it to check the plain variant.
 extern bool FastLoopMayUseBmi2;
-// True while the input buffer leaves the fast readers room for a symbol.
-bool FastInputFits();
 // True while the input buffer and the window leave the fast loop room for a symbol.
 bool FastLoopFits();
-// Reads code length symbols into lengths[*next..total) while FastInputFits,
-// with the plain reader's results; *next and *previous (the last length)
-// carry on from where it stops.
-int32_t ReadCodeLengthsFast(const DecodeEntry* table, uint32_t tableBits, uint16_t* lengths, uint32_t total,
-                            uint32_t* next, uint32_t* previous);
 // Decodes symbols while FastLoopFits; SymbolDecoded when it stops for lack
 // of room, else the block's result.
 int32_t DecodeSymbolsFast(const BlockTables& t);
