@@ -165,7 +165,8 @@ void ReportProgress() {
     if (s.CompressedSize == 0) return;
     int32_t percent;
     if (s.CompressedRead <= ExactPercentLimit) {
-        percent = static_cast<int32_t>(s.CompressedRead * 100 / s.CompressedSize);
+        // 32-bit arithmetic: a 64-bit division would link libgcc's helper.
+        percent = static_cast<int32_t>(s.CompressedRead) * 100 / s.CompressedSize;
     } else {
         double exact = static_cast<double>(s.CompressedRead) * 100.0 / s.CompressedSize;
         percent = exact > 100.0 ? 100 : exact < 0.0 ? 0 : static_cast<int32_t>(exact);
