@@ -14,6 +14,11 @@ endif()
 set(CE_PROGRAM_CXX_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections -Oz -malign-data=abi)
 set(CE_PROGRAM_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+# The shipped programs' section layout: one 512-byte block less (see the script).
+if(CE_TARGET STREQUAL "win32")
+  set(CE_PROGRAM_LINK_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/program-win32.ld)
+  list(APPEND CE_PROGRAM_LINK_FLAGS -Wl,-T,${CE_PROGRAM_LINK_SCRIPT})
+endif()
 
 if(CE_SANITIZE)
   set(CE_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
