@@ -157,7 +157,7 @@ bool LocalHeaderNameIs(const char* archiveName, uint32_t localHeaderOffset, cons
     CloseArchive();
     if (!read) return false;
     char local[PathBufferSize];
-    return CopyEntryName(stored, length, header.Flags, local) && std::strcmp(local, name) == 0;
+    return CopyEntryName(stored, length, header.Flags, local) && TextCompare(local, name) == 0;
 }
 
 void ReportProgress() {
