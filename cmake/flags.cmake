@@ -13,6 +13,15 @@ endif()
 # their type needs instead of 32 bytes, which left gaps between the texts.
 set(CE_PROGRAM_CXX_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections -Oz -malign-data=abi)
+# 32-bit: arguments are pushed rather than stored into an area reserved with
+# the frame, 1 KB less code in zipstub and 2 KB in install. GCC pushes only
+# without stack probes, which a frame of a page (4 KB) or more needs to reach
+# the stack's guard page first: no frame may come near that, nor have a size
+# known only at run time.
+if(CE_TARGET STREQUAL "win32")
+  list(APPEND CE_PROGRAM_CXX_FLAGS -mno-accumulate-outgoing-args -mno-stack-arg-probe
+       -Werror=frame-larger-than=4000 -Werror=vla -Werror=alloca)
+endif()
 set(CE_PROGRAM_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
 # The shipped programs' section layout: one 512-byte block less (see the script).
 if(CE_TARGET STREQUAL "win32")
