@@ -9,10 +9,12 @@ endif()
 # -fdata-sections: with it, MinGW's compiler puts zero-initialised buffers
 # into .data$name sections, which take their full size in the file instead
 # of living in .bss. -Oz trades a little speed outside the decoder (which
-# has its own -O2) for size. -malign-data=abi: arrays and strings keep the alignment
-# their type needs instead of 32 bytes, which left gaps between the texts.
+# has its own -O2) for size; it keeps a frame pointer in every function,
+# which costs more than it saves. -malign-data=abi: arrays and strings keep
+# the alignment their type needs instead of 32 bytes, which left gaps
+# between the texts.
 set(CE_PROGRAM_CXX_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -Oz -malign-data=abi)
+    -ffunction-sections -Oz -fomit-frame-pointer -malign-data=abi)
 # 32-bit: arguments are pushed rather than stored into an area reserved with
 # the frame, 1 KB less code in zipstub and 2 KB in install. GCC pushes only
 # without stack probes, which a frame of a page (4 KB) or more needs to reach
