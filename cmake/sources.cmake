@@ -31,6 +31,15 @@ function(ce_program_code target)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
 endfunction()
 
+# Links a shipped program with the program flags; a change of the linker
+# script links it again.
+function(ce_program_link target)
+  target_link_options(${target} PRIVATE ${CE_PROGRAM_LINK_FLAGS})
+  if(CE_PROGRAM_LINK_SCRIPT)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CE_PROGRAM_LINK_SCRIPT})
+  endif()
+endfunction()
+
 # Every Windows executable is listed with its intended subsystem, so the
 # PE check inspects all of them (scripts/check-pe.sh).
 # Optional further arguments: the execution level its manifest must ask for,

@@ -118,7 +118,9 @@ bool AppendBackslashInPath(char* path) {
     return true;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+namespace {
+
+int RunInstaller(HINSTANCE instance) {
     InitDbcsFlag();
     SetVersionFlags(WindowsVersionWord(GetVersion()));
     InitCommonControlsByName();
@@ -138,4 +140,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&message);
     }
     return 0;
+}
+
+}  // namespace
+
+// Like the launcher, the installer leaves out the C runtime's start-up: it
+// reads no command line and needs none of it (several KB of code and the
+// .CRT and .tls sections).
+extern "C" void WINAPI InstallStart() {
+    RunStaticConstructors();
+    ExitProcess(static_cast<UINT>(RunInstaller(GetModuleHandleA(nullptr))));
 }

@@ -48,7 +48,7 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
 
 bool HasSignature(const uint8_t* p, const uint8_t (&signature)[SignatureSize]) {
-    return std::memcmp(p, signature, SignatureSize) == 0;
+    return Le32(p) == Le32(signature);
 }
 
 // A file handle closed at scope exit unless released.

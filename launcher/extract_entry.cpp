@@ -157,7 +157,7 @@ bool LocalHeaderNameIs(const char* archiveName, uint32_t localHeaderOffset, cons
     CloseArchive();
     if (!read) return false;
     char local[PathBufferSize];
-    return CopyEntryName(stored, length, header.Flags, local) && std::strcmp(local, name) == 0;
+    return CopyEntryName(stored, length, header.Flags, local) && TextCompare(local, name) == 0;
 }
 
 void ReportProgress() {
@@ -165,7 +165,8 @@ void ReportProgress() {
     if (s.CompressedSize == 0) return;
     int32_t percent;
     if (s.CompressedRead <= ExactPercentLimit) {
-        percent = static_cast<int32_t>(s.CompressedRead * 100 / s.CompressedSize);
+        // 32-bit arithmetic: a 64-bit division would link libgcc's helper.
+        percent = static_cast<int32_t>(s.CompressedRead) * 100 / s.CompressedSize;
     } else {
         double exact = static_cast<double>(s.CompressedRead) * 100.0 / s.CompressedSize;
         percent = exact > 100.0 ? 100 : exact < 0.0 ? 0 : static_cast<int32_t>(exact);

@@ -2,10 +2,10 @@
 // waits for it, serving the launcher's own queue, so that its files can be
 // deleted afterwards.
 #include <windows.h>
-#include <shellapi.h>
 
 #include "launcher/zipstub.h"
 #include "support/file_layer.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -108,6 +108,15 @@ bool CreateWithCommandLine(char* commandLine, const char* workdir, int show, PRO
                           info) != 0;
 }
 
+// The launcher's one function of shell32.dll, looked up when a start fails:
+// an import of its own would cost about 70 bytes. shell32 is a known DLL,
+// always loaded from the system directory.
+HINSTANCE FindAssociatedProgram(const char* document, const char* directory, char* result) {
+    using FindExecutableFunction = HINSTANCE(WINAPI*)(LPCSTR, LPCSTR, LPSTR);
+    auto find = LookUpFunction<FindExecutableFunction>(LoadLibraryA("shell32.dll"), "FindExecutableA");
+    return find ? find(document, directory, result) : nullptr;
+}
+
 int32_t Started(PROCESS_INFORMATION* info, bool keep, void** handle) {
     *handle = KeepProcessHandle(info->hProcess, keep);
     CloseHandle(info->hThread);
@@ -158,7 +167,7 @@ int32_t StartProcess(const char* program, const char* parameters, const char* wo
     char document[CommandLineChars + 1];
     TextCopyMax(document, program, CommandLineChars);
     StripQuotes(document);
-    HINSTANCE found = FindExecutableA(document, directoryArgument, commandLine);
+    HINSTANCE found = FindAssociatedProgram(document, directoryArgument, commandLine);
     if (reinterpret_cast<uintptr_t>(found) <= static_cast<uintptr_t>(HighestErrorCode)) return code;
     if (ScanChar(FileNameOf(program), '.')) {
         TextAppendMax(commandLine, " ", CommandLineChars);

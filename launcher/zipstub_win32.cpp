@@ -78,15 +78,8 @@ int RunLauncher() {
 
 // The C runtime's start-up code is not linked in: the launcher reads no
 // command line and needs none of it, and leaving it out keeps several KB off
-// a file that is downloaded with every package. Static constructors, should
-// any ever appear, still run: the linker lists them between a leading -1 and
-// a closing 0, to be called last to first.
-using StaticConstructor = void (*)();
-extern "C" StaticConstructor __CTOR_LIST__[];
-
+// a file that is downloaded with every package.
 extern "C" void WINAPI ZipstubStart() {
-    size_t count = 0;
-    while (__CTOR_LIST__[count + 1]) ++count;
-    for (size_t i = count; i > 0; --i) __CTOR_LIST__[i]();
+    RunStaticConstructors();
     ExitProcess(static_cast<UINT>(RunLauncher()));
 }

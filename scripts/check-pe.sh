@@ -35,6 +35,8 @@ while read -r exe subsystem level budget; do
   [ "$got_magic" = "$magic" ] || problems+=" magic=$got_magic"
   [ "$got_sub" = "$want_sub" ] || problems+=" subsystem=$got_sub(want $subsystem)"
   [ -z "$bad" ] || problems+=" imports:$(tr '\n' ' ' <<<"$bad")"
+  # Every program imports kernel32; an import table without names is broken.
+  grep -qx kernel32.dll <<<"$dlls" || problems+=" no kernel32.dll import"
   if [ -n "${level:-}" ]; then
     manifest=$(tr -d '\000' <"$exe" | tr '\r\n\t' '   ' | tr -s ' ' | grep -ao '<assembly .*</assembly>' || true)
     grep -q "level=\"$level\"" <<<"$manifest" || problems+=" manifest: no level=$level"

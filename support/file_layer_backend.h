@@ -44,12 +44,10 @@ bool IsDriveRootPath(const char* path);
 // directory the walk starts from. root holds 4 bytes.
 bool DriveRootOf(const char* component, char* root);
 
-// Calendar arithmetic shared by the backends that have no system calls for it
-// (proleptic Gregorian, as Windows' SYSTEMTIME conversions).
+// Calendar constants for the POSIX backend, which converts dates itself
+// (proleptic Gregorian, as Windows' SYSTEMTIME conversions). The arithmetic
+// lives there: its 64-bit divisions would pull libgcc's helpers into the
+// 32-bit programs.
 constexpr FileTime FileTimeTicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr int64_t UnixEpochSeconds = 11644473600;
-// SystemTimeToFileTime: false for parts Windows rejects (month 0, 30 February, ...).
-bool PartsToFileTime(const DateTimeParts& parts, FileTime* time);
-// FileTimeToSystemTime without weekday and milliseconds; false from 2^63 on.
-bool FileTimeToParts(FileTime time, DateTimeParts* parts);

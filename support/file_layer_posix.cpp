@@ -494,6 +494,69 @@ uint32_t SystemFindClose(void* search) {
 
 namespace {
 
+constexpr int64_t SecondsPerDay = 86400;
+// Days from 1601-01-01 to 1970-01-01.
+constexpr int64_t UnixEpochDays = UnixEpochSeconds / SecondsPerDay;
+
+bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int64_t year, int month) {
+    static const uint8_t days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
+    z += 719468;
+    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    int64_t doe = z - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    *d = doy - (153 * mp + 2) / 5 + 1;
+    *m = mp < 10 ? mp + 3 : mp - 9;
+    *y = yoe + era * 400 + (*m <= 2);
+}
+
+// SystemTimeToFileTime: false for parts Windows rejects (month 0, 30 February, ...).
+bool PartsToFileTime(const DateTimeParts& parts, FileTime* time) {
+    if (parts.Year < 1601 || parts.Month < 1 || parts.Month > 12 || parts.Day < 1 ||
+        parts.Day > DaysInMonth(parts.Year, parts.Month) || parts.Hour > 23 || parts.Minute > 59 ||
+        parts.Second > 59) {
+        return false;
+    }
+    int64_t days = DaysFromCivil(parts.Year, parts.Month, parts.Day) + UnixEpochDays;
+    int64_t seconds = days * SecondsPerDay + parts.Hour * 3600 + parts.Minute * 60 + parts.Second;
+    *time = static_cast<FileTime>(seconds) * FileTimeTicksPerSecond;
+    return true;
+}
+
+// FileTimeToSystemTime without weekday and milliseconds; false from 2^63 on.
+bool FileTimeToParts(FileTime time, DateTimeParts* parts) {
+    if (time >> 63) return false;
+    auto seconds = static_cast<int64_t>(time / FileTimeTicksPerSecond);
+    int64_t days = seconds / SecondsPerDay;
+    int64_t rest = seconds % SecondsPerDay;
+    int64_t y, m, d;
+    CivilFromDays(days - UnixEpochDays, &y, &m, &d);
+    parts->Year = static_cast<uint16_t>(y);
+    parts->Month = static_cast<uint16_t>(m);
+    parts->Day = static_cast<uint16_t>(d);
+    parts->Hour = static_cast<uint16_t>(rest / 3600);
+    parts->Minute = static_cast<uint16_t>(rest / 60 % 60);
+    parts->Second = static_cast<uint16_t>(rest % 60);
+    return true;
+}
+
 // UTC to local by the current offset; false where the result is not a valid time.
 bool LocalPartsOf(FileTime utc, DateTimeParts* parts) {
     int64_t offset = CurrentUtcOffset() * static_cast<int64_t>(FileTimeTicksPerSecond);

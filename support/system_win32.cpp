@@ -2,6 +2,17 @@
 
 #include <objbase.h>
 
+// The linker lists the constructors between a leading -1 and a closing 0,
+// to be called last to first.
+using StaticConstructor = void (*)();
+extern "C" StaticConstructor __CTOR_LIST__[];
+
+void RunStaticConstructors() {
+    size_t count = 0;
+    while (__CTOR_LIST__[count + 1]) ++count;
+    for (size_t i = count; i > 0; --i) __CTOR_LIST__[i]();
+}
+
 void InitCommonControlsByName() {
     // The module stays loaded: the dialog classes live in it.
     auto init = LookUpFunction<void(WINAPI*)()>(LoadLibraryA("comctl32.dll"), "InitCommonControls");

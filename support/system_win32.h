@@ -15,6 +15,11 @@ Function LookUpKernelFunction(const char* name) {
     return LookUpFunction<Function>(GetModuleHandleA("kernel32.dll"), name);
 }
 
+// For a program linked without the C runtime's start-up (-nostartfiles),
+// which has its own entry point and leaves it through ExitProcess: runs the
+// static constructors, should any ever appear, as that start-up would.
+void RunStaticConstructors();
+
 // Loads comctl32.dll and calls its InitCommonControls, so that the dialog
 // classes of the version the manifest asks for exist (Windows XP registers
 // them only then). A system without either goes on without.
