@@ -31,13 +31,18 @@ function(ce_program_code target)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
 endfunction()
 
-# Links a shipped program with the program flags; a change of the linker
-# script links it again.
-function(ce_program_link target)
+# Links a shipped program with the program flags and its own entry point
+# (a WINAPI function without arguments) instead of the C runtime's start-up;
+# a change of the linker script links it again.
+function(ce_program_link target entry)
   target_link_options(${target} PRIVATE ${CE_PROGRAM_LINK_FLAGS})
   if(CE_PROGRAM_LINK_SCRIPT)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CE_PROGRAM_LINK_SCRIPT})
   endif()
+  if(CE_TARGET STREQUAL "win32")
+    set(entry _${entry}@0)  # stdcall's decorated name
+  endif()
+  target_link_options(${target} PRIVATE -nostartfiles -Wl,--entry=${entry})
 endfunction()
 
 # Every Windows executable is listed with its intended subsystem, so the
