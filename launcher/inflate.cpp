@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "launcher/extract_state.h"
+#include "launcher/fast_bits.h"
 #include "launcher/inflate.h"
 #include "launcher/inflate_fast.h"
 #include "support/platform.h"
@@ -192,6 +193,58 @@ int32_t DecodeFixedBlock() {
     return DecodeCompressedData(t);
 }
 
+// 64-bit builds only: in the 32-bit programs its 500 bytes would buy about
+// 1.5% on the mixed benchmark corpus (measured on the host), too little for
+// a download kept within 32 KB.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#define CE_FAST_CODE_LENGTHS 1
+// Reads code length symbols into lengths[*next..total) with a word-sized
+// bit buffer while FastInputFits, with the plain reader's results; *next and
+// *previous (the last length) carry on from where it stops. A symbol takes
+// at most 7 + 7 bits, so the room a literal/length symbol needs keeps every
+// request of the plain reader inside the buffer, as in the fast loop.
+int32_t ReadCodeLengthsFast(const DecodeEntry* table, uint32_t tableBits, uint16_t* lengths, uint32_t total,
+                            uint32_t* next, uint32_t* previous) {
+    ExtractState& s = TheExtractState;
+    const uint8_t* in = s.InputBuffer + s.InputPos;
+    const uint8_t* const inLimit = s.InputBuffer + (s.InputLast + 1 - FastInputBytes);
+    FastWord bitBuffer = static_cast<FastWord>(s.BitBuffer);
+    uint32_t bitCount = s.BitCount;
+    uint32_t i = *next;
+    uint32_t last = *previous;
+    int32_t result = InflateOk;
+    while (i < total && in <= inLimit) {
+        Refill(in, bitBuffer, bitCount);
+        const DecodeEntry* e = table + LowBits(static_cast<uint32_t>(bitBuffer), tableBits);
+        if (e->Op == OpInvalid) return InflateCorrupt;  // the unused pattern of a one-code code
+        bitBuffer >>= e->Bits;
+        bitCount -= e->Bits;
+        uint32_t symbol = e->Value;
+        if (symbol < 16) {
+            lengths[i++] = static_cast<uint16_t>(symbol);
+            last = symbol;
+            continue;
+        }
+        // 16: 2 extra bits, 3-6 copies of the last; 17: 3 bits, 3-10 zeros; 18: 7 bits, 11-138 zeros.
+        uint32_t extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        uint32_t repeat = (symbol == 18 ? 11 : 3) + LowBits(static_cast<uint32_t>(bitBuffer), extraBits);
+        bitBuffer >>= extraBits;
+        bitCount -= extraBits;
+        if (i + repeat > total) {
+            result = symbol == 18 ? InflateCorrupt : InflateBadHeader;
+            break;
+        }
+        uint32_t value = symbol == 16 ? last : 0;
+        while (repeat--) lengths[i++] = static_cast<uint16_t>(value);
+        last = value;
+    }
+    GiveBack(in, bitBuffer, bitCount);
+    *next = i;
+    *previous = last;
+    return result;
+}
+#endif
+
 // Reads the literal/length and distance code lengths with the code length
 // code. Returns InflateOk or the block's failure.
 int32_t ReadCodeLengths(uint16_t* lengths, uint32_t total) {
@@ -210,6 +263,13 @@ int32_t ReadCodeLengths(uint16_t* lengths, uint32_t total) {
     uint32_t previous = 0;
     for (uint32_t i = 0; i < total;) {
         if (!table) return InflateCorrupt;  // a code length code without codes
+#ifdef CE_FAST_CODE_LENGTHS
+        if (!TheExtractState.SlowPathOnly && FastInputFits()) {
+            r = ReadCodeLengthsFast(table, bits, lengths, total, &i, &previous);
+            if (r != InflateOk) return r;
+            continue;
+        }
+#endif
         EnsureBits(bits);
         const DecodeEntry* e = table + PeekBits(bits);
         DropBits(e->Bits);

@@ -20,6 +20,7 @@
 #endif
 
 #include "launcher/extract_state.h"
+#include "launcher/fast_bits.h"
 #include "launcher/inflate_fast.h"
 
 namespace {
@@ -29,32 +30,6 @@ constexpr uint32_t MaxMatch = 258;
 // and its last eight-byte step stays inside the slack.
 constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
 static_assert(WindowSlack >= 16, "copies run up to fifteen bytes over");
-// CE_FAST_WORD_32: the sanitizer and fuzz builds run the 32-bit programs'
-// loop on the host.
-#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(CE_FAST_WORD_32)
-using FastWord = uint64_t;
-#else
-using FastWord = uint32_t;
-#endif
-constexpr uint32_t FastWordBits = 8 * sizeof(FastWord);
-// Bits a refill leaves at least: all but the last, partial byte.
-constexpr uint32_t RefillBits = FastWordBits - 8;
-// Unread bytes the fast loop needs in the buffer at a symbol's start: one
-// 8-byte refill, or three 4-byte ones each starting at most 3 bytes further on.
-constexpr int32_t FastInputBytes = sizeof(FastWord) == 8 ? 8 : 12;
-
-inline FastWord LoadWord(const uint8_t* p) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    FastWord v = 0;
-    for (int i = sizeof(FastWord) - 1; i >= 0; --i) v = v << 8 | p[i];
-    return v;
-#else
-    FastWord v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-#endif
-}
-
 // Copies a match that ends inside the window, in steps of up to sixteen
 // bytes. It may write up to fifteen bytes past the match's end (into bytes
 // not produced yet, or the slack), which later output overwrites.
@@ -87,9 +62,6 @@ inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
-// The low n bits of v, n below 32.
-inline uint32_t LowBits(uint32_t v, uint32_t n) { return v & ((1u << n) - 1); }
-
 // A FastLong pattern: the code through the plain tables. Returns its fast
 // entry as if the fast table had held it (code bits counted from the
 // symbol's start), or FastInvalid. bits: at least the longest code's.
@@ -103,28 +75,6 @@ __attribute__((noinline)) uint32_t WalkPlainTables(const DecodeEntry* table, uin
     }
     uint32_t entry = FastEntry(e->Op, e->Value, taken + e->Bits);
     return entry == FastLong ? FastInvalid : entry;
-}
-
-// Leaves the bit reader as the plain path would have it: the whole bytes not
-// used go back to the buffer, as far as they came from it.
-inline void GiveBack(const uint8_t* in, FastWord bitBuffer, uint32_t bitCount) {
-    ExtractState& s = TheExtractState;
-    uint32_t back = bitCount >> 3;
-    uint32_t taken = static_cast<uint32_t>(in - s.InputBuffer);
-    if (back > taken) back = taken;
-    in -= back;
-    bitCount -= back * 8;
-    s.BitBuffer = bitBuffer & ((FastWord{1} << bitCount) - 1);
-    s.BitCount = static_cast<uint8_t>(bitCount);
-    s.InputPos = static_cast<int16_t>(in - s.InputBuffer);
-}
-
-// Afterwards at least RefillBits bits, all from the buffer (bitCount's low
-// three bits survive the OR; the bytes counted are the ones now whole).
-inline void Refill(const uint8_t*& in, FastWord& bitBuffer, uint32_t& bitCount) {
-    bitBuffer |= LoadWord(in) << bitCount;
-    in += (FastWordBits - 1 - bitCount) >> 3;
-    bitCount |= RefillBits;
 }
 
 // The loop, compiled twice on x86 (see DecodeSymbolsFast).
@@ -246,10 +196,7 @@ int8_t DetectCpuLevel() {
 
 }  // namespace
 
-bool FastLoopFits() {
-    const ExtractState& s = TheExtractState;
-    return int32_t{s.InputPos} + FastInputBytes <= int32_t{s.InputLast} + 1 && s.WindowPos <= FastWindowLimit;
-}
+bool FastLoopFits() { return FastInputFits() && TheExtractState.WindowPos <= FastWindowLimit; }
 
 bool FastLoopMayUseBmi2 = true;
 
