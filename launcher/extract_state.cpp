@@ -16,10 +16,17 @@ bool HasHandle(FileHandle handle) { return handle != nullptr && handle != Invali
 uint8_t* AllocateWindow() {
     auto* block = static_cast<uint8_t*>(std::malloc(2 * WindowSize + WindowSlack));
     if (!block) return nullptr;
-    // Only the history is ever read before it is written: a distance that
-    // reaches before the entry's first byte reads zeros.
-    std::memset(block, 0, WindowSize);
+    // Only the history is ever read before it is written, and only by a
+    // distance that reaches before the entry's first byte, which valid data
+    // never has: it is zeroed then, not for every entry.
+    TheExtractState.HistoryReady = false;
     return block + WindowSize;
+}
+
+void ZeroHistory() {
+    ExtractState& s = TheExtractState;
+    std::memset(s.Window - WindowSize, 0, WindowSize);
+    s.HistoryReady = true;
 }
 
 void ReleaseWindow(uint8_t* window) {

@@ -48,9 +48,11 @@ struct ExtractState {
     uint64_t BitBuffer;
     uint8_t BitCount;
     // WindowSize bytes of output, flushed when full. The previous WindowSize
-    // bytes stay in front of it (Window[-32768..-1], zeros at the start) so a
-    // match never wraps; a little slack behind it lets copies run over.
+    // bytes stay in front of it (Window[-32768..-1]) so a match never wraps;
+    // a little slack behind it lets copies run over. Before the first flush
+    // they read as zeros: ZeroHistory runs when a match first reaches there.
     uint8_t* Window;
+    bool HistoryReady;  // the bytes in front of Window hold output or zeros
     uint16_t WindowPos;  // next output byte; also the count not yet flushed
     FileHandle ArchiveFile;
     FileHandle OutputFile;
@@ -79,10 +81,12 @@ struct ExtractState {
 
 extern ExtractState TheExtractState;
 
-// The window with its history (zero-filled) in front and slack behind; null
-// when memory is exhausted. ReleaseWindow takes null too.
+// The window with room for its history in front and slack behind; null when
+// memory is exhausted. ReleaseWindow takes null too.
 uint8_t* AllocateWindow();
 void ReleaseWindow(uint8_t* window);
+// Zeroes the history in front of Window (the bytes before the entry's first).
+void ZeroHistory();
 
 // The first count bytes of Window (count up to WindowSize) go to the output
 // and into RunningCrc; false when the write failed (after one beep).

@@ -76,6 +76,7 @@ inline bool AdvanceWindow(uint32_t count) {
     s.WindowPos = 0;
     if (!FlushWindow(WindowSize)) return false;
     std::memcpy(s.Window - WindowSize, s.Window, WindowSize);
+    s.HistoryReady = true;
     return true;
 }
 
@@ -84,6 +85,7 @@ inline bool AdvanceWindow(uint32_t count) {
 // order, which repeats bytes when the copy overlaps itself.
 bool CopyMatchSlow(uint32_t length, uint32_t distance) {
     ExtractState& s = TheExtractState;
+    if (distance > s.WindowPos && !s.HistoryReady) ZeroHistory();
     while (length > 0) {
         uint32_t run = WindowSize - s.WindowPos;
         if (run > length) run = length;

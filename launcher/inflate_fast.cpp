@@ -88,6 +88,8 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     uint8_t* const window = s.Window;
     uint8_t* out = window + s.WindowPos;
     uint8_t* const outLimit = window + FastWindowLimit;
+    // A match from below this address reads history not yet zeroed.
+    uintptr_t unready = s.HistoryReady ? 0 : reinterpret_cast<uintptr_t>(window);
     constexpr uint32_t literalMask = (1u << FastLiteralBits) - 1;
     constexpr uint32_t distanceMask = (1u << FastDistanceBits) - 1;
     // Literals per refill: each takes at most FastLiteralBits, and the lookup
@@ -162,6 +164,10 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
         }
         uint32_t distance = lengthOf(d);
         drop(d & 0xFF);
+        if (reinterpret_cast<uintptr_t>(out - distance) < unready) {
+            ZeroHistory();
+            unready = 0;
+        }
         uint8_t* const match = out;
         out += length;
         if (!fits()) {

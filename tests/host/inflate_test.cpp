@@ -544,6 +544,26 @@ TEST_F(InflateTest, CraftedStreams) {
     }
 }
 
+TEST_F(InflateTest, TooFarBackReadsZerosAfterAnotherEntry) {
+    // The window's memory comes back from an entry whose history was full:
+    // a match before the first byte must still read zeros, in either path.
+    BitWriter w;
+    w.Put(1, 1).Put(1, 2);
+    for (int i = 0; i < 200; ++i) FixedLiterals().Put(w, 'b');
+    PutMatch(w, FixedLiterals(), FixedDistances(), 10, 1000);
+    for (int i = 0; i < 100; ++i) FixedLiterals().Put(w, 'c');  // so that the fast loop takes the match
+    FixedLiterals().Put(w, 256);
+    const std::string stream = w.Bytes();
+    for (bool slowOnly : {false, true}) {
+        std::string before = Text(70000, 5);
+        ASSERT_EQ(Decode(Deflate(before, 6)).output, before);
+        Options o;
+        o.slowOnly = slowOnly;
+        EXPECT_EQ(Decode(stream, o).output, std::string(200, 'b') + std::string(10, '\0') + std::string(100, 'c'))
+            << slowOnly;
+    }
+}
+
 TEST_F(InflateTest, EndOfFileRightBehindTheData) {
     // The last code's look-ahead meets the end of the file: still a success.
     for (const std::string& stream : {Deflate("abc", 1, Z_FIXED), Deflate(Text(5000, 31), 6)}) {
