@@ -41,6 +41,7 @@ __attribute__((always_inline)) inline uint32_t LowBits(uint32_t v, uint32_t n) {
 // used go back to the buffer, as far as they came from it.
 __attribute__((always_inline)) inline void GiveBack(const uint8_t* in, FastWord bitBuffer, uint32_t bitCount) {
     ExtractState& s = TheExtractState;
+    bitCount &= 0xFF;
     uint32_t back = bitCount >> 3;
     uint32_t taken = static_cast<uint32_t>(in - s.InputBuffer);
     if (back > taken) back = taken;
@@ -53,9 +54,11 @@ __attribute__((always_inline)) inline void GiveBack(const uint8_t* in, FastWord 
 
 // Afterwards at least RefillBits bits, all from the buffer (bitCount's low
 // three bits survive the OR; the bytes counted are the ones now whole).
+// Only bitCount's low byte counts: the fast loop subtracts whole table
+// entries from it, which saves it an instruction per symbol.
 __attribute__((always_inline)) inline void Refill(const uint8_t*& in, FastWord& bitBuffer, uint32_t& bitCount) {
-    bitBuffer |= LoadWord(in) << bitCount;
-    in += (FastWordBits - 1 - bitCount) >> 3;
+    bitBuffer |= LoadWord(in) << (bitCount & (FastWordBits - 1));
+    in += sizeof(FastWord) - 1 - (bitCount >> 3 & (sizeof(FastWord) - 1));
     bitCount |= RefillBits;
 }
 

@@ -29,23 +29,29 @@ constexpr uint32_t MaxMatch = 258;
 // The fast loop's window limit: a maximal match still ends before the flush,
 // and its last eight-byte step stays inside the slack.
 constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
-static_assert(WindowSlack >= 16, "copies run up to fifteen bytes over");
-// Copies a match that ends inside the window, in steps of up to sixteen
-// bytes. It may write up to fifteen bytes past the match's end (into bytes
+static_assert(WindowSlack >= 40, "copies run up to 39 bytes over");
+// Copies a match that ends inside the window, in eight-byte steps. It may
+// write up to 39 bytes past the match's end (into bytes
 // not produced yet, or the slack), which later output overwrites.
 inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     uint8_t* const end = out + length;
     if (distance >= 8) {
         // Eight-byte steps never read what they write (the source ends where
-        // the step starts); two per pass keep the common short match to one
-        // pass and one branch.
-        do {
+        // the step starts). The first five go unconditionally: most matches
+        // are that short, and the branch that remains is nearly always right.
+        std::memcpy(out, from, 8);
+        std::memcpy(out + 8, from + 8, 8);
+        std::memcpy(out + 16, from + 16, 8);
+        std::memcpy(out + 24, from + 24, 8);
+        std::memcpy(out + 32, from + 32, 8);
+        out += 40;
+        from += 40;
+        while (out < end) {
             std::memcpy(out, from, 8);
-            std::memcpy(out + 8, from + 8, 8);
-            out += 16;
-            from += 16;
-        } while (out < end);
+            out += 8;
+            from += 8;
+        }
     } else if (distance == 1) {
         uint64_t pattern = 0x0101010101010101ull * *from;
         do {
@@ -98,13 +104,17 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     int32_t result = SymbolDecoded;
 
     auto refill = [&] { Refill(in, bitBuffer, bitCount); };
+    // bits: an entry (its low byte the count) or a count; the shift takes
+    // only the bits a count below the word's width has.
     auto drop = [&](uint32_t bits) {
-        bitBuffer >>= bits;
+        bitBuffer >>= bits & (FastWordBits - 1);
         bitCount -= bits;
     };
-    // A length's or distance's base plus its extra bits, which follow the code.
+    // A length's or distance's base plus its extra bits, which follow the
+    // code. Such an entry has no flags, so the code's length may be taken with
+    // bit 12 (0x1F is the mask a 32-bit shift applies anyway).
     auto lengthOf = [&](uint32_t entry) {
-        return (entry >> 16) + (LowBits(static_cast<uint32_t>(bitBuffer), entry & 0xFF) >> (entry >> 8 & 0xF));
+        return (entry >> 16) + (LowBits(static_cast<uint32_t>(bitBuffer), entry & 0xFF) >> (entry >> 8 & 0x1F));
     };
     auto fits = [&] { return in <= inLimit && out <= outLimit; };
 
@@ -113,11 +123,11 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     uint32_t e = FastLiterals[bitBuffer & literalMask];
     for (;;) {
         if (e & FastLiteral) {
-            drop(e & 0xFF);
+            drop(e);
             *out++ = static_cast<uint8_t>(e >> 16);
             e = FastLiterals[bitBuffer & literalMask];
             for (uint32_t k = 1; k < literalsPerRefill && (e & FastLiteral); ++k) {
-                drop(e & 0xFF);
+                drop(e);
                 *out++ = static_cast<uint8_t>(e >> 16);
                 e = FastLiterals[bitBuffer & literalMask];
             }
@@ -132,7 +142,7 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
                 e = WalkPlainTables(t.Literal, t.LiteralBits, static_cast<uint32_t>(bitBuffer));
                 if (e & FastInvalid) return InflateCorrupt;
                 if (e & FastLiteral) {
-                    drop(e & 0xFF);
+                    drop(e);
                     *out++ = static_cast<uint8_t>(e >> 16);
                     if (!fits()) break;
                     refill();
@@ -141,21 +151,21 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
                 }
             }
             if (e & FastEnd) {
-                drop(e & 0xFF);
+                drop(e);
                 result = InflateOk;
                 break;
             }
         }
         // A length: its code and extra bits leave together.
         uint32_t length = lengthOf(e);
-        drop(e & 0xFF);
+        drop(e);
         if constexpr (FastWordBits == 32) refill();
         uint32_t d = FastDistances[bitBuffer & distanceMask];
         if (d & FastLong) {
             d = WalkPlainTables(t.Distance, t.DistanceBits, static_cast<uint32_t>(bitBuffer));
             if (d & FastInvalid) return InflateCorrupt;
         }
-        if (FastWordBits == 32 && (d & 0xFF) > bitCount) {
+        if (FastWordBits == 32 && (d & 0xFF) > (bitCount & 0xFF)) {
             // Up to 28 bits: the code first, then a refill for the extra bits.
             uint32_t codeBits = d >> 8 & 0xF;
             drop(codeBits);
@@ -163,7 +173,7 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
             d = (d & 0xFFFF0000u) | ((d & 0xFF) - codeBits);
         }
         uint32_t distance = lengthOf(d);
-        drop(d & 0xFF);
+        drop(d);
         if (reinterpret_cast<uintptr_t>(out - distance) < unready) {
             ZeroHistory();
             unready = 0;
