@@ -139,7 +139,11 @@ int32_t DecodeCompressedData(const BlockTables& t) {
     for (;;) {
         if (s.CancelRequested) return InflateCancelled;
         if (s.InputExhausted) return InflateInputExhausted;
-        int32_t r = t.Fast && FastLoopFits() ? DecodeSymbolsFast(t) : DecodeSymbolSlow(t);
+        // The fast loop stops at a symbol it leaves to the plain path (near
+        // the end of the input buffer or of the window), which takes it next:
+        // no read or pump came between, so no check either.
+        int32_t r = t.Fast && FastLoopFits() ? DecodeSymbolsFast(t) : SymbolDecoded;
+        if (r == SymbolDecoded) r = DecodeSymbolSlow(t);
         if (r != SymbolDecoded) return r;
     }
 }

@@ -25,10 +25,14 @@
 
 namespace {
 
-constexpr uint32_t MaxMatch = 258;
-// The fast loop's window limit: a maximal match still ends before the flush,
-// and its last eight-byte step stays inside the slack.
-constexpr uint32_t FastWindowLimit = WindowSize - MaxMatch - 1;
+// Literals per refill: each takes at most FastLiteralBits, and the lookup
+// after the last still sees FastLiteralBits real bits (4 or 1).
+constexpr uint32_t LiteralsPerRefill = (RefillBits - FastLiteralBits) / FastLiteralBits;
+// The fast loop's window limit: the output stays short of the window's end, so
+// that the symbol which fills it, and with it the flush, is the plain path's.
+// A match that would reach the end is left undecoded to it; literals come in
+// groups, checked before each.
+constexpr uint32_t FastWindowLimit = WindowSize - 1 - LiteralsPerRefill;
 static_assert(WindowSlack >= 40, "copies run up to 39 bytes over");
 // Copies a match that ends inside the window, in eight-byte steps. It may
 // write up to 39 bytes past the match's end (into bytes
@@ -98,9 +102,6 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     uintptr_t unready = s.HistoryReady ? 0 : reinterpret_cast<uintptr_t>(window);
     constexpr uint32_t literalMask = (1u << FastLiteralBits) - 1;
     constexpr uint32_t distanceMask = (1u << FastDistanceBits) - 1;
-    // Literals per refill: each takes at most FastLiteralBits, and the lookup
-    // after the last still sees FastLiteralBits real bits (4 or 1).
-    constexpr uint32_t literalsPerRefill = (RefillBits - FastLiteralBits) / FastLiteralBits;
     int32_t result = SymbolDecoded;
 
     auto refill = [&] { Refill(in, bitBuffer, bitCount); };
@@ -116,7 +117,25 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
     auto lengthOf = [&](uint32_t entry) {
         return (entry >> 16) + (LowBits(static_cast<uint32_t>(bitBuffer), entry & 0xFF) >> (entry >> 8 & 0x1F));
     };
-    auto fits = [&] { return in <= inLimit && out <= outLimit; };
+    // Room for the next symbol and its bits; false to stop. Near the input
+    // buffer's end a 64-bit word still takes the last bytes one at a time
+    // while they make up RefillBits, which leaves the plain path at most
+    // seven bytes instead of fifteen.
+    auto more = [&] {
+        if (out > outLimit) return false;
+        if (in <= inLimit) {
+            refill();
+            return true;
+        }
+        if constexpr (FastWordBits == 32) return false;
+        const uint8_t* const inEnd = inLimit + FastInputBytes;
+        bitCount &= 0xFF;
+        while (bitCount < RefillBits && in < inEnd) {
+            bitBuffer |= FastWord{*in++} << bitCount;  // its bits below any still held are those
+            bitCount += 8;
+        }
+        return bitCount >= RefillBits;
+    };
 
     refill();
     // The next symbol's entry, looked up with at least FastLiteralBits bits.
@@ -126,13 +145,12 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
             drop(e);
             *out++ = static_cast<uint8_t>(e >> 16);
             e = FastLiterals[bitBuffer & literalMask];
-            for (uint32_t k = 1; k < literalsPerRefill && (e & FastLiteral); ++k) {
+            for (uint32_t k = 1; k < LiteralsPerRefill && (e & FastLiteral); ++k) {
                 drop(e);
                 *out++ = static_cast<uint8_t>(e >> 16);
                 e = FastLiterals[bitBuffer & literalMask];
             }
-            if (!fits()) break;
-            refill();  // adds bits above the ones e was looked up with
+            if (!more()) break;  // adds bits above the ones e was looked up with
             continue;
         }
         if (e & (FastLong | FastEnd)) {
@@ -144,8 +162,7 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
                 if (e & FastLiteral) {
                     drop(e);
                     *out++ = static_cast<uint8_t>(e >> 16);
-                    if (!fits()) break;
-                    refill();
+                    if (!more()) break;
                     e = FastLiterals[bitBuffer & literalMask];
                     continue;
                 }
@@ -156,8 +173,10 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
                 break;
             }
         }
-        // A length: its code and extra bits leave together.
+        // A length: its code and extra bits leave together, unless the match
+        // would reach the window's end (the plain path takes it from here).
         uint32_t length = lengthOf(e);
+        if (out + length > outLimit + LiteralsPerRefill) break;
         drop(e);
         if constexpr (FastWordBits == 32) refill();
         uint32_t d = FastDistances[bitBuffer & distanceMask];
@@ -180,12 +199,11 @@ __attribute__((always_inline)) inline int32_t DecodeFast(const BlockTables& t) {
         }
         uint8_t* const match = out;
         out += length;
-        if (!fits()) {
+        if (!more()) {
             CopyMatchFast(match, distance, length);
             break;
         }
         // The next symbol's lookup goes ahead of the copy it does not depend on.
-        refill();
         e = FastLiterals[bitBuffer & literalMask];
         CopyMatchFast(match, distance, length);
     }
