@@ -34,6 +34,9 @@ extern uint32_t CrcTable[256];
 // Set by BuildCrcTable where the processor has a carry-less multiply; tests
 // clear it to check the tables alone.
 extern bool CrcCarryless;
+// 64-bit hosts: set by BuildCrcTable where the carry-less multiply also
+// works on 256-bit registers (and the system saves them); tests clear it.
+extern bool CrcWide;
 // Must run once before the first extraction.
 void BuildCrcTable();
 // Folds count bytes into a register held by the caller (start 0xFFFFFFFF,

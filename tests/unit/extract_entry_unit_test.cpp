@@ -110,27 +110,29 @@ TEST_F(ExtractEntryUnitTest, FailuresLeaveNoFile) {
 
 }  // namespace
 
-// Every way of folding (the carry-less multiply where the processor has one,
-// and the tables alone) against the byte-wise loop, over lengths around the
-// 16- and 64-byte steps and every alignment.
+// Every way of folding (the carry-less multiply on 256- and 128-bit registers
+// where the processor has it, and the tables alone) against the byte-wise
+// loop, over lengths around the 16-, 64- and 128-byte steps and every alignment.
 TEST(Crc32, AgreesWithTheByteWiseLoop) {
     BuildCrcTable();
-    const bool carryless = CrcCarryless;
+    const bool carryless = CrcCarryless, wide = CrcWide;
     std::vector<uint8_t> data(4096 + 16);
     uint32_t seed = 12345;
     for (uint8_t& b : data) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
-    for (bool useCarryless : {carryless, false}) {
-        CrcCarryless = useCarryless;
-        for (size_t length : {0, 1, 15, 16, 17, 63, 64, 65, 79, 127, 128, 200, 1000, 4096}) {
+    for (int level : {2, 1, 0}) {  // what the processor offers, the 128-bit fold, the tables
+        CrcWide = wide && level == 2;
+        CrcCarryless = carryless && level >= 1;
+        for (size_t length : {0, 1, 15, 16, 17, 63, 64, 65, 79, 127, 128, 200, 255, 256, 1000, 4096}) {
             for (size_t offset = 0; offset < 16; ++offset) {
                 uint32_t start = 0xFFFFFFFFu ^ static_cast<uint32_t>(length * 0x9E3779B9u + offset);
                 uint32_t want = start;
                 for (size_t i = 0; i < length; ++i) want = CrcTable[(want ^ data[offset + i]) & 0xFF] ^ (want >> 8);
                 EXPECT_EQ(UpdateCrc32(data.data() + offset, length, start), want)
-                    << "length " << length << " offset " << offset << (useCarryless ? " carry-less" : " tables");
+                    << "length " << length << " offset " << offset << " level " << level;
             }
         }
     }
     CrcCarryless = carryless;
+    CrcWide = wide;
     EXPECT_EQ(~UpdateCrc32(reinterpret_cast<const uint8_t*>(Hello.data()), Hello.size(), 0xFFFFFFFFu), HelloCrc);
 }
