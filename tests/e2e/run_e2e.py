@@ -256,21 +256,32 @@ class Suite:
         # Wine under full load has been seen to end the driver's own start
         # (exit 1, not one line written, so no step ran): that start is made
         # again, at most twice. Anything the driver did counts as it stands.
+        # Wine's message goes to a file, not a pipe: the system processes that
+        # the first program in a prefix starts keep its standard error open
+        # as long as the wine server lives, so a pipe would never end.
         for attempt in range(3):
-            proc = subprocess.Popen([WINE64, self.driver] + steps, env=self.env, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, start_new_session=True)
-            shooter = threading.Thread(target=self.serve_shots, args=(proc,), daemon=True)
-            shooter.start()
-            try:
-                out, err = proc.communicate(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
-                out, _ = proc.communicate()
-                raise Failure("driver timed out:\n" + out.decode("latin-1"))
+            with tempfile.TemporaryFile() as err:
+                proc = subprocess.Popen([WINE64, self.driver] + steps, env=self.env, stdout=subprocess.PIPE,
+                                        stderr=err, start_new_session=True)
+                shooter = threading.Thread(target=self.serve_shots, args=(proc,), daemon=True)
+                shooter.start()
+                try:
+                    out, _ = proc.communicate(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    try:
+                        os.killpg(proc.pid, signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass  # the driver has ended; something else holds its output
+                    try:
+                        out, _ = proc.communicate(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        out = b""
+                    raise Failure("driver timed out:\n" + out.decode("latin-1"))
+                err.seek(0)
+                wine = err.read().decode("latin-1").strip()[-400:]
             text = out.decode("latin-1")
             if proc.returncode == 0:
                 return Seen(text)
-            wine = err.decode("latin-1").strip()[-400:]
             if text or attempt == 2:
                 raise Failure(f"driver ended with {proc.returncode}:\n{text}{wine}")
             print(f"  note: the UI driver did not start (exit {proc.returncode}): {wine!r}; starting it again",
