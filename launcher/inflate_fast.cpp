@@ -1,14 +1,14 @@
 // Deflate decoder's fast loop over TheExtractState (see inflate.cpp for
 // the plain algorithm and why its bit requests decide every observable event).
 //
-// The fast loop keeps that sequence intact without walking it. It runs only
-// while enough unread bytes are left in the current buffer that a whole symbol
-// (at most 15+5 bits of length and 15+13 of distance, 48 bits) decodes from
-// them, so no request the slow path would make could reach the next buffer;
-// and only while the window has room for the longest match, so that no flush
+// The fast loop keeps that sequence intact without walking it. It decodes a
+// symbol only when the bits it holds, taken from the current buffer, cover any
+// whole symbol (at most 15+5 bits of length and 15+13 of distance, 48 bits),
+// so no request the slow path would make could reach the next buffer; and
+// only while the output stays short of the window's end, so that no flush
 // falls inside it. Bytes it pulls early never cross the buffer's end, so the
 // next refill still happens at the same request. On leaving, it gives whole
-// unread bytes back to the buffer.
+// unread bytes back to the buffer, and the plain path takes the next symbol.
 //
 // Its bit buffer is a machine word: on a 64-bit processor one refill holds a
 // whole symbol, on a 32-bit one a symbol takes up to three refills, which is
