@@ -81,6 +81,23 @@ inline __attribute__((target("sse2"))) __m128i Load128(const uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// Both ways' end: the folded block x takes the rest's whole 16-byte blocks,
+// then goes through the tables. *done: the bytes from start so far. Inlined,
+// so that no 32-bit caller passes it a vector on a stack of unknown alignment.
+__attribute__((target("pclmul,sse2"), always_inline)) inline uint32_t FoldRest(__m128i x, const uint8_t* p, size_t count,
+                                                                const uint8_t* start, size_t* done) {
+    const __m128i k128 = _mm_set_epi32(0, static_cast<int>(Fold128Hi), 0, static_cast<int>(Fold128Lo));
+    while (count >= 16) {
+        x = _mm_xor_si128(Fold(x, k128), Load128(p));
+        p += 16;
+        count -= 16;
+    }
+    uint8_t last[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(last), x);
+    *done = static_cast<size_t>(p - start);
+    return UpdateBySlices(last, 16, 0);
+}
+
 // count >= 64. Returns the register after the whole multiple of 16 bytes;
 // *done receives that count.
 #ifdef __i386__
@@ -108,15 +125,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t UpdateCarryless(const uint8_t* p
     __m128i x = _mm_xor_si128(Fold(x0, k128), x1);
     x = _mm_xor_si128(Fold(x, k128), x2);
     x = _mm_xor_si128(Fold(x, k128), x3);
-    while (count >= 16) {
-        x = _mm_xor_si128(Fold(x, k128), Load128(p));
-        p += 16;
-        count -= 16;
-    }
-    uint8_t last[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(last), x);
-    *done = static_cast<size_t>(p - start);
-    return UpdateBySlices(last, 16, 0);
+    return FoldRest(x, p, count, start, done);
 }
 
 #ifdef CE_CRC_WIDE
@@ -152,15 +161,7 @@ __attribute__((target("avx2,vpclmulqdq,pclmul"))) uint32_t UpdateWide(const uint
         x = _mm_xor_si128(Fold(x, k128), _mm256_castsi256_si128(y[i]));
         x = _mm_xor_si128(Fold(x, k128), _mm256_extracti128_si256(y[i], 1));
     }
-    while (count >= 16) {
-        x = _mm_xor_si128(Fold(x, k128), Load128(p));
-        p += 16;
-        count -= 16;
-    }
-    uint8_t last[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(last), x);
-    *done = static_cast<size_t>(p - start);
-    return UpdateBySlices(last, 16, 0);
+    return FoldRest(x, p, count, start, done);
 }
 
 // AVX2 and VPCLMULQDQ, and a system that saves the 256-bit registers.
