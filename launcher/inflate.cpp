@@ -199,6 +199,22 @@ int32_t DecodeFixedBlock() {
     return DecodeCompressedData(t);
 }
 
+// A repeat symbol of the code length code (16-18) takes this many extra bits.
+inline uint32_t RepeatExtraBits(uint32_t symbol) { return symbol == 16 ? 2 : symbol == 17 ? 3 : 7; }
+
+// Stores a repeat symbol's copies at lengths[*i..] (16: 3-6 of the previous
+// length, 17: 3-10 zeros, 18: 11-138 zeros), extra: its extra bits' value.
+// InflateOk, or the block's failure when the copies run past total.
+inline int32_t StoreRepeat(uint32_t symbol, uint32_t extra, uint16_t* lengths, uint32_t* i, uint32_t total,
+                           uint32_t* previous) {
+    uint32_t repeat = (symbol == 18 ? 11 : 3) + extra;
+    if (*i + repeat > total) return symbol == 18 ? InflateCorrupt : InflateBadHeader;
+    uint32_t value = symbol == 16 ? *previous : 0;
+    while (repeat--) lengths[(*i)++] = static_cast<uint16_t>(value);
+    *previous = value;
+    return InflateOk;
+}
+
 // 64-bit builds only: in the 32-bit programs its 500 bytes would buy about
 // 1.5% on the mixed benchmark corpus (measured on the host), too little for
 // a download kept within 32 KB.
@@ -231,18 +247,12 @@ int32_t ReadCodeLengthsFast(const DecodeEntry* table, uint32_t tableBits, uint16
             last = symbol;
             continue;
         }
-        // 16: 2 extra bits, 3-6 copies of the last; 17: 3 bits, 3-10 zeros; 18: 7 bits, 11-138 zeros.
-        uint32_t extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-        uint32_t repeat = (symbol == 18 ? 11 : 3) + LowBits(static_cast<uint32_t>(bitBuffer), extraBits);
+        uint32_t extraBits = RepeatExtraBits(symbol);
+        uint32_t extra = LowBits(static_cast<uint32_t>(bitBuffer), extraBits);
         bitBuffer >>= extraBits;
         bitCount -= extraBits;
-        if (i + repeat > total) {
-            result = symbol == 18 ? InflateCorrupt : InflateBadHeader;
-            break;
-        }
-        uint32_t value = symbol == 16 ? last : 0;
-        while (repeat--) lengths[i++] = static_cast<uint16_t>(value);
-        last = value;
+        result = StoreRepeat(symbol, extra, lengths, &i, total, &last);
+        if (result != InflateOk) break;
     }
     GiveBack(in, bitBuffer, bitCount);
     *next = i;
@@ -286,21 +296,8 @@ int32_t ReadCodeLengths(uint16_t* lengths, uint32_t total) {
             previous = symbol;
             continue;
         }
-        uint32_t repeat;
-        uint32_t value = 0;
-        if (symbol == 16) {
-            repeat = 3 + TakeBits(2);
-            value = previous;
-            if (i + repeat > total) return InflateBadHeader;
-        } else if (symbol == 17) {
-            repeat = 3 + TakeBits(3);
-            if (i + repeat > total) return InflateBadHeader;
-        } else {
-            repeat = 11 + TakeBits(7);
-            if (i + repeat > total) return InflateCorrupt;
-        }
-        while (repeat--) lengths[i++] = static_cast<uint16_t>(value);
-        previous = value;
+        r = StoreRepeat(symbol, TakeBits(RepeatExtraBits(symbol)), lengths, &i, total, &previous);
+        if (r != InflateOk) return r;
     }
     return InflateOk;
 }
