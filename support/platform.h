@@ -39,6 +39,18 @@ bool Utf8ToAnsi(const char* utf8, size_t length, char* out, size_t capacity);
 // GetEnvironmentVariableA: the length copied, or the size needed when size is
 // too small, or 0 when the variable is missing or empty.
 uint32_t ReadEnvironmentVariable(const char* name, char* buffer, uint32_t size);
+// A variable that names a path, in an ANSI form that opens that very path:
+// its own where the code page holds every character, else its short 8.3
+// form. The length, or 0 when it is missing, too long for size, or has no
+// exact form (a name the code page cannot hold on a volume without short
+// names): such a path is never used under substitutes.
+constexpr uint32_t EnvironmentPathSize = 520;
+constexpr int EnvironmentNameSize = 64;
+uint32_t ReadEnvironmentPath(const char* name, char* buffer, uint32_t size);
+#ifdef _WIN32
+// path in that exact ANSI form, into out (capacity bytes, NUL included).
+bool ExactAnsiPath(const wchar_t* path, char* out, size_t capacity);
+#endif
 
 #ifndef _WIN32
 // Host stand-ins for the user interface. A test points PumpDialogWindow /

@@ -160,6 +160,12 @@ uint32_t ReadEnvironmentVariable(const char* name, char* buffer, uint32_t size) 
     return static_cast<uint32_t>(length);
 }
 
+// Host paths are UTF-8 already, which holds every name.
+uint32_t ReadEnvironmentPath(const char* name, char* buffer, uint32_t size) {
+    uint32_t n = ReadEnvironmentVariable(name, buffer, size);
+    return n < size ? n : 0;
+}
+
 // wvsprintfA's subset: flags "-", "0", "#", a width, a precision, "l"/"h",
 // and the types c, d, i, u, x, X, s, %. Each item takes one argument slot.
 int FormatText(char* destination, const char* format, const uintptr_t* arguments) {
