@@ -52,6 +52,10 @@ bool ExtractPayload() {
     // The user has turned to another program: the outcome deserves a sound.
     if (GetActiveWindow() != static_cast<HWND>(ProgressDialog)) MessageBeep(0);
     ShowOutcome(result);
+    // Only a process that has the foreground may pass it on, and the
+    // launcher loses it with its last window: without this the installer
+    // comes up behind the browser the package was started from.
+    if (result == WalkOk) AllowSetForegroundWindow(ASFW_ANY);
     DestroyProgressDialog();
     ProgressDialog = nullptr;
     return result == WalkOk;

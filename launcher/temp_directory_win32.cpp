@@ -1,8 +1,11 @@
 // Where the working directory goes: TEMP, TMP, the Windows directory's temp,
-// the Windows directory, then the root of every fixed drive from C on.
+// the Windows directory, then the root of every fixed drive from C on. An
+// elevated launcher tries the Windows directory's temp first: users may
+// create entries there but not rename or delete other users' ones, as they
+// may anywhere in their own TEMP.
 #include <windows.h>
 
-#include "launcher/private_directory.h"
+#include "launcher/held_directory.h"
 #include "launcher/work_directory.h"
 #include "launcher/zipstub.h"
 
@@ -53,7 +56,9 @@ int GetDriveKind(int drive) {
 }
 
 bool FindTempDirectory(char* buffer) {
-    if (IsElevatedToken()) MakeWorkingDirectory = MakeAdminOnlyDirectory;
+    bool elevated = IsElevatedToken();
+    MakeWorkingDirectory = elevated ? MakeAdminOnlyDirectory : MakeHeldDirectory;
+    if (elevated && TryWindowsTemp(buffer)) return true;
     if (TryTempCandidate(buffer, ReadEnvironmentValue("TEMP"))) return true;
     if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
     if (TryWindowsTemp(buffer) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;

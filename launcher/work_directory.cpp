@@ -27,9 +27,9 @@ void WriteNumber(char* out, int n) {
 void (*MakeWorkingDirectory)(const char* path) = MakeDirectory;
 
 char* ReadEnvironmentValue(const char* name) {
-    uint32_t n = ReadEnvironmentVariable(name, EnvironmentValue, EnvironmentValueSize);
-    // Too long: the system reports the size it needs and leaves the buffer as it was.
-    if (n == 0 || n >= EnvironmentValueSize) EnvironmentValue[0] = 0;
+    // Read as a path: a TEMP under a user name the code page cannot hold is
+    // taken in its short form, or not at all, never with "?" in it.
+    if (ReadEnvironmentPath(name, EnvironmentValue, EnvironmentValueSize) == 0) EnvironmentValue[0] = 0;
     return EnvironmentValue;
 }
 
@@ -57,7 +57,7 @@ bool MakeUniqueSubdirectory(char* buffer) {
     return false;
 }
 
-bool DeleteTempFiles(const char* path) {
+bool DeleteTempFiles(const char* path, void (*remove)(const char* file)) {
     // A cut path could name another directory: refuse it rather than cut it.
     if (TextLength(path) + sizeof "\\*.*" - 1 > static_cast<size_t>(PathMaxChars)) return true;
     char name[PathBufferSize];
@@ -79,7 +79,7 @@ bool DeleteTempFiles(const char* path) {
             } else {
                 TextAppend(name, entry.Name);
                 SetPathAttributes(name, AttrArchive);  // clears read-only, hidden and system
-                RemoveFile(name);
+                remove(name);
                 if (LastFileError != ErrorSuccess) allDeleted = false;
             }
         }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "support/file_layer.h"
 #include "support/text.h"
 
 constexpr char TempDirPrefix[] = "$qv";
@@ -35,4 +36,5 @@ bool TryTempCandidate(char* buffer, const char* candidate);
 bool MakeUniqueSubdirectory(char* buffer);
 // Deletes the plain files directly inside path (read-only ones too); stops at
 // the first that cannot be deleted and then returns false. Subdirectories stay.
-bool DeleteTempFiles(const char* path);
+// remove deletes one file, setting LastFileError.
+bool DeleteTempFiles(const char* path, void (*remove)(const char* file) = RemoveFile);

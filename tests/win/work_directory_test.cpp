@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/private_directory.h"
+#include "launcher/held_directory.h"
 #include "launcher/work_directory.h"
 #include "support/file_layer.h"
 #include "tests/common/test_util.h"
@@ -178,8 +178,136 @@ TEST(AdminOnlyDirectory, IsWhatAnElevatedLauncherMakesAndGrantsEveryoneNothing) 
     EXPECT_EQ(EveryoneAccess(dir), 0);
 
     // An existing name fails like MakeDirectory, for the next number's sake.
+    void* held = HeldDirectory;
     MakeAdminOnlyDirectory(dir.c_str());
     EXPECT_EQ(LastFileError, static_cast<uint32_t>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(HeldDirectory, held);
+    ReleaseWorkingDirectory();
+}
+
+// Another process of the user renames the working directory away the moment
+// it appears: the hold taken by its creation makes that fail until the end.
+TEST(HeldDirectory, CannotBeRenamedByAnotherProcessWhileItIsWorkedIn) {
+    ScratchDir scratch("held");
+    std::string dir = scratch.Join("$qv0");
+    std::string moved = scratch.Join("swapped");
+    MakeHeldDirectory(dir.c_str());
+    ASSERT_EQ(LastFileError, ErrorSuccess);
+    ASSERT_NE(HeldDirectory, nullptr);
+    std::string command = "cmd.exe /c move \"" + dir + "\" \"" + moved + "\"";
+    auto runMove = [&command] {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        std::string line = command;
+        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                   &startup, &info));
+        WaitForSingleObject(info.hProcess, INFINITE);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    };
+    runMove();
+    EXPECT_TRUE(IsDirectory(dir));
+    EXPECT_FALSE(PathExists(moved));
+    EXPECT_FALSE(MoveFileA(dir.c_str(), moved.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    // Unpacking and the installer's start go on inside it.
+    EXPECT_TRUE(WriteFileBytes(dir + "\\setup.exe", "x"));
+    testutil::CurrentDirectoryGuard guard;
+    EXPECT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    SetCurrentDirectoryA(scratch.Path().c_str());
+
+    ReleaseWorkingDirectory();
+    runMove();
+    EXPECT_TRUE(PathExists(moved + "\\setup.exe"));
+}
+
+// The pending deletions the system carries out at its next start.
+std::wstring PendingDeletions() {
+    HKEY key = nullptr;
+    std::wstring value;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return value;
+    }
+    DWORD size = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        value.resize(size / sizeof(wchar_t));
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(&value[0]), &size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+bool IsPending(const std::wstring& pending, const std::string& path) {
+    std::wstring wide(L"\\??\\");
+    for (char c : path) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    wide += L'\0';
+    return pending.find(wide) != std::wstring::npos;
+}
+
+HANDLE HoldFile(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The removal tries again while something holds a file, keeping the
+// directory held meanwhile, and leaves to the next restart what stays.
+struct RemovalRetry {
+    static inline int waits = 0;
+    static inline HANDLE file = nullptr;
+    static inline std::string dir;
+    static void ReleaseOnFirstWait() {
+        if (++waits > 1) return;
+        EXPECT_FALSE(MoveFileA(dir.c_str(), (dir + "x").c_str())) << "given up while files remained";
+        CloseHandle(file);
+    }
+    static void Count() { ++waits; }
+};
+
+TEST(RemoveWorkingDirectory, TriesAgainWhileAFileIsHeldAndLeavesTheRestToTheNextStart) {
+    ScratchDir scratch("remove");
+    RemovalRetry::dir = scratch.Join("$qv0");
+    const std::string& dir = RemovalRetry::dir;
+    MakeHeldDirectory(dir.c_str());
+    ASSERT_TRUE(WriteFileBytes(dir + "\\setup.exe", "x") && WriteFileBytes(dir + "\\app.cab", "y"));
+    RemovalRetry::file = HoldFile(dir + "\\setup.exe");
+    ASSERT_NE(RemovalRetry::file, INVALID_HANDLE_VALUE);
+    void (*originalWait)() = WaitBeforeRemovalRetry;
+    WaitBeforeRemovalRetry = RemovalRetry::ReleaseOnFirstWait;
+    EXPECT_TRUE(RemoveWorkingDirectory(dir.c_str()));
+    EXPECT_EQ(RemovalRetry::waits, 1);
+    EXPECT_FALSE(PathExists(dir));
+    EXPECT_EQ(HeldDirectory, nullptr);
+
+    std::wstring before = PendingDeletions();
+    MakeHeldDirectory(dir.c_str());
+    ASSERT_TRUE(WriteFileBytes(dir + "\\setup.exe", "x") && WriteFileBytes(dir + "\\b.txt", "y"));
+    HANDLE held = HoldFile(dir + "\\setup.exe");
+    RemovalRetry::waits = 0;
+    WaitBeforeRemovalRetry = RemovalRetry::Count;
+    EXPECT_FALSE(RemoveWorkingDirectory(dir.c_str()));
+    EXPECT_EQ(RemovalRetry::waits, RemovalTries - 1);
+    EXPECT_EQ(HeldDirectory, nullptr);
+    EXPECT_FALSE(PathExists(dir + "\\b.txt")) << "what can go now goes now";
+    std::wstring pending = PendingDeletions();
+    EXPECT_TRUE(IsPending(pending, dir + "\\setup.exe"));
+    EXPECT_TRUE(IsPending(pending, dir));
+    EXPECT_FALSE(IsPending(pending, dir + "\\b.txt"));
+    CloseHandle(held);
+    WaitBeforeRemovalRetry = originalWait;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                      &key) == ERROR_SUCCESS) {
+        if (before.empty()) {
+            RegDeleteValueW(key, L"PendingFileRenameOperations");
+        } else {
+            RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(before.data()), static_cast<DWORD>(before.size() * 2));
+        }
+        RegCloseKey(key);
+    }
 }
 
 TEST(ReadEnvironmentValue, GivesTheValueOrAnEmptyTextNeverAStaleOne) {
