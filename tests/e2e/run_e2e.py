@@ -10,6 +10,7 @@ run_e2e.py --win64 BUILD_DIR [--programs BUILD_DIR] [--cepack PATH] [--prefix WI
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -318,12 +319,14 @@ class Suite:
         subprocess.run(["convert", source, "-crop", f"{right - left + 2 * m}x{bottom - top + 2 * m}+{left - m}+{top - m}",
                         "+repage", os.path.join(self.shots, target)], check=True)
 
-    def run_package(self, package, temp, extra_env=(), steps_between=(), timeout_ms=30000, temp_steps=None):
+    def run_package(self, package, temp, extra_env=(), steps_between=(), timeout_ms=30000, temp_steps=None,
+                    elevated=False):
         """Starts the package (a Unix path, or a Windows one as it is) with TEMP (and more) set and waits for
-        its end."""
+        its end; as a user who is no administrator unless elevated."""
         steps = temp_steps if temp_steps is not None else [f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}"]
         program = package if package[1:2] == ":" else win(package)
-        steps += [f"set|{k}|{v}" for k, v in extra_env] + [f"start|{program}"]
+        start = "startadmin" if elevated else "start"
+        steps += [f"set|{k}|{v}" for k, v in extra_env] + [f"{start}|{program}"]
         steps += list(steps_between) + [f"wait|{timeout_ms}"]
         return self.drive(steps)
 
@@ -699,12 +702,12 @@ def read_only_cleanup(s):
 
 
 def locked_file(s):
-    """The installer's helper keeps its file open after the installer ended: the locked file and the
-    directory stay, the launcher still ends with 0."""
+    """The installer's helper keeps its file open after the installer ended, longer than the clean-up tries
+    again: the locked file and the directory stay, the launcher still ends with 0."""
     temp = s.dir("locked", "temp")
     log = os.path.join(s.work, "locked", "log.txt")
     package = s.zip_package("locked", {"setup.exe": "testinst"})
-    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log)), ("CE_TESTINST_MODE", "handover:3000")])
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log)), ("CE_TESTINST_MODE", "handover:600000")])
     check(seen.exit_code == 0, f"exit code {seen.exit_code}")
     expect_installer(log, temp)
     check(listing(temp) == ["$qv0", "$qv0/setup.exe"], f"TEMP holds {listing(temp)}")
@@ -723,10 +726,44 @@ def wm_quit(s):
     # The stand-in installer is still waiting; the suite's end stops it.
 
 
+def elevated(s):
+    """Elevated, the launcher works in the Windows directory's temp, where the user's own programs cannot
+    rename its directory away, not in the user's TEMP; nothing is left in either."""
+    temp = s.dir("elevated", "temp")
+    log = os.path.join(s.work, "elevated", "log.txt")
+    package = s.zip_package("elevated", {"setup.exe": "testinst"})
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))], elevated=True)
+    check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
+    records = read_log(log)
+    check(len(records) == 1, "the installer was not started")
+    cwd = records[0].get("cwd", "")
+    check(re.fullmatch(r"c:\\windows\\temp\\\$qv\d+", cwd.lower()) is not None, f"installer ran in {cwd!r}")
+    check(not os.path.exists(os.path.join(s.prefix, "drive_c", "windows", "temp", cwd.rsplit("\\", 1)[1])),
+          f"{cwd} left behind")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
+def cyrillic_folder(s):
+    """The package and TEMP under a user name the Western code page cannot hold: the launcher opens itself and
+    works in TEMP by their short names instead of reporting a damaged package."""
+    home = s.dir("cyrillic", "\u0418\u0432\u0430\u043d")
+    temp = s.dir("cyrillic", "\u0418\u0432\u0430\u043d", "Temp")
+    log = os.path.join(s.work, "cyrillic", "log.txt")
+    package = os.path.join(home, "package.exe")
+    shutil.move(s.zip_package("cyrillic", {"setup.exe": "testinst"}), package)
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))])
+    check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
+    records = read_log(log)
+    check(len(records) == 1, "the installer was not started")
+    cwd = records[0].get("cwd", "")
+    check(cwd.lower().startswith("z:") and "~" in cwd and cwd.lower().endswith("\\temp\\$qv0"), f"installer ran in {cwd!r}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
 SCENARIOS = [normal_run, setup_preferred, install_bat, no_installer, no_archive, truncated, signed, cepack_package,
              cancel_button, cancel_escape, cancel_close, write_fail_create, disk_full, utf8_names, temp_unset,
              temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file, read_only_cleanup, locked_file,
-             wm_quit]
+             wm_quit, elevated, cyrillic_folder]
 
 
 def main():

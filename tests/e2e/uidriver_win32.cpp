@@ -5,7 +5,11 @@
 //
 // Each argument is one step, fields separated by "|":
 //   set|NAME|VALUE  unset|NAME      environment for the program to start
-//   start|COMMAND LINE[|DIR]        starts the program (the "target")
+//   start|COMMAND LINE[|DIR]        starts the program (the "target") as a
+//                                   user who is no administrator (the
+//                                   Administrators group for denial only)
+//   startadmin|COMMAND LINE[|DIR]   the same with the driver's own token, as
+//                                   an elevated program runs
 //   window|TITLE|MS                 waits for a visible window of the target
 //                                   with that title ("*" any) and reports it
 //   dialog|TITLE|MS                 the same for a dialog box (not a message box)
@@ -44,6 +48,19 @@ namespace {
 
 PROCESS_INFORMATION Target = {};
 HWND Current = nullptr;
+std::wstring WideStep;  // the step being run, as given
+
+std::vector<std::wstring> WideFields() {
+    std::vector<std::wstring> fields(1);
+    for (wchar_t c : WideStep) {
+        if (c == L'|') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
 
 std::vector<std::string> Split(const char* step) {
     std::vector<std::string> fields(1);
@@ -267,16 +284,44 @@ void SuspendOrResume(bool suspend) {
     Say(std::string(suspend ? "suspended" : "resumed") + " threads=" + std::to_string(n));
 }
 
-void Start(const std::vector<std::string>& f) {
-    STARTUPINFOA startup = {};
+// The driver's token with the Administrators group for denial only: Wine
+// runs every program as an administrator, and no other way shows what an
+// unelevated launcher does.
+HANDLE UnelevatedToken() {
+    HANDLE own = nullptr;
+    HANDLE restricted = nullptr;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    SID_AND_ATTRIBUTES disabled = {admins, 0};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return nullptr;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) ||
+        !CreateRestrictedToken(own, 0, 1, &disabled, 0, nullptr, 0, nullptr, &restricted)) {
+        restricted = nullptr;
+    }
+    CloseHandle(own);
+    return restricted;
+}
+
+void Start(bool elevated) {
+    HANDLE token = elevated ? nullptr : UnelevatedToken();
+    if (!elevated && !token) {
+        Say("start failed: no unelevated token error=" + std::to_string(GetLastError()));
+        std::exit(5);
+    }
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    std::string command = f.size() > 1 ? f[1] : "";
-    const char* dir = f.size() > 2 && !f[2].empty() ? f[2].c_str() : nullptr;
+    std::vector<std::wstring> f = WideFields();
+    std::wstring command = f.size() > 1 ? f[1] : L"";
+    const wchar_t* dir = f.size() > 2 && !f[2].empty() ? f[2].c_str() : nullptr;
     // Under heavy load Wine now and then fails a start with an internal
     // error, the new process never having run: that start is made again.
     // Any other failure is the result.
     for (int attempt = 1;; ++attempt) {
-        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir, &startup, &Target)) break;
+        BOOL started = token ? CreateProcessAsUserW(token, nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                                    dir, &startup, &Target)
+                             : CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir,
+                                              &startup, &Target);
+        if (started) break;
         DWORD error = GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
             Say("start failed error=" + std::to_string(error));
@@ -284,6 +329,7 @@ void Start(const std::vector<std::string>& f) {
         }
         Say("start failed error=" + std::to_string(error) + ", started again");
     }
+    if (token) CloseHandle(token);
     Say("started pid=" + std::to_string(Target.dwProcessId));
 }
 
@@ -366,11 +412,12 @@ void ReportClipboard() {
 void Run(const std::vector<std::string>& f) {
     const std::string& verb = f[0];
     if (verb == "set") {
-        SetEnvironmentVariableA(f.at(1).c_str(), f.size() > 2 ? f[2].c_str() : "");
+        std::vector<std::wstring> wide = WideFields();
+        SetEnvironmentVariableW(wide.at(1).c_str(), wide.size() > 2 ? wide[2].c_str() : L"");
     } else if (verb == "unset") {
         SetEnvironmentVariableA(f.at(1).c_str(), nullptr);
-    } else if (verb == "start") {
-        Start(f);
+    } else if (verb == "start" || verb == "startadmin") {
+        Start(verb == "startadmin");
     } else if (verb == "window") {
         WaitForWindow(f.at(1), false, Number(f, 2, 10000));
     } else if (verb == "dialog") {
@@ -426,7 +473,16 @@ void Run(const std::vector<std::string>& f) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) Run(Split(argv[i]));
+// Steps arrive in Unicode: set and start take them as they are, so that a
+// path the ANSI code page cannot hold reaches the program unchanged; the
+// others work on the ANSI form.
+int wmain(int argc, wchar_t** argv) {
+    for (int i = 1; i < argc; ++i) {
+        WideStep = argv[i];
+        int n = WideCharToMultiByte(CP_ACP, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string step(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+        WideCharToMultiByte(CP_ACP, 0, argv[i], -1, &step[0], n, nullptr, nullptr);
+        Run(Split(step.c_str()));
+    }
     return 0;
 }
