@@ -1,7 +1,10 @@
 // Starting CeAppMgr.exe with the copied .ini files, and the final message.
 #include "installer/app_manager.h"
+#include "installer/destination.h"
+#include "installer/install_state.h"
 #include "installer/install_win32.h"
 #include "support/heap_array.h"
+#include "support/text.h"
 
 namespace {
 
@@ -23,8 +26,15 @@ int StartAppManager() {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
+    // It waits for the device long after the installer has ended: with the
+    // installer's current directory, the launcher's working directory, it
+    // would keep Windows from removing that. The destination holds its .ini
+    // files; CreateProcess wants no trailing backslash except at a root.
+    char directory[PathBufferSize];
+    TextCopyMax(directory, DestinationDir, PathMaxChars);
+    TrimDestination(directory);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, line.Get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!CreateProcessA(nullptr, line.Get(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &info)) {
         DWORD error = GetLastError();
         return error == 0 ? 1 : static_cast<int>(error);
     }

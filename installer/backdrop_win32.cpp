@@ -24,8 +24,11 @@ FontHeights FontHeightsFor(int screenWidth) {
     return {100, 30};
 }
 
+// The title is in the ANSI code page, so the font takes the system's
+// character set: ANSI_CHARSET would draw a Cyrillic or Greek title in
+// Latin-1 glyphs.
 HFONT CreateBackdropFont(int height) {
-    return CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+    return CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, PROOF_QUALITY, VARIABLE_PITCH | FF_SWISS, "Arial");
 }
 

@@ -102,6 +102,16 @@ void CopyTimeAndAttributes(const char* destination, PackedDateTime time, uint16_
     SetPathAttributes(destination, attributes);
 }
 
+// Windows refuses to truncate a read-only, hidden or system file, which an
+// earlier installation may have left (entries carry these attributes): the
+// update would stop half-way, after the files in front were replaced. The
+// copy gets the source's attributes afterwards.
+void ClearReplacedAttributes(const char* destination) {
+    uint32_t attributes = GetPathAttributes(destination);
+    if (LastFileError != ErrorSuccess || (attributes & AttrDirectory) != 0) return;
+    if ((attributes & (AttrReadOnly | AttrHidden | AttrSystem)) != 0) SetPathAttributes(destination, AttrNormal);
+}
+
 }  // namespace
 
 int CopyOneFile(const char* source, const char* destination, int32_t* runningCount) {
@@ -122,6 +132,7 @@ int CopyOneFile(const char* source, const char* destination, int32_t* runningCou
     if (TextCompareNoCase(source, destination) == 0 || SameExistingFile(source, destination)) return CopySameFile;
     PackedDateTime time = GetFilePackedTime(in.Get());
 
+    ClearReplacedAttributes(destination);
     FileGuard out(CreateOrTruncateFile(destination, 0));
     if (!out.IsOpen()) return CopyCreateFailed;
     uint32_t size = GetOpenFileSize(in.Get());

@@ -28,6 +28,9 @@ void PrepareInstallation() {
         return;
     }
     ShowWindow(MainWindowHandle(), SW_SHOWMAXIMIZED);
+    // Started from the launcher, which allowed it, the installer would
+    // otherwise open behind the window the user last clicked.
+    SetForegroundWindow(MainWindowHandle());
     // A dialog that could not be made (-1) counts as Cancel: nothing is
     // installed without the user's answer.
     if (!CheckDeviceManager() || !ChooseLanguage() || AskDestination() != IDOK) {

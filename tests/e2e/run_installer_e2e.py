@@ -134,10 +134,10 @@ def read(path):
         return f.read()
 
 
-def appmgr_calls(ce, started=0):
+def appmgr_calls(ce, started=0, log="CeAppMgr.log"):
     """The command lines the stand-in CeAppMgr.exe logged. The installer does not wait for it, so where
     `started` calls are expected, their lines are awaited (at most 30 s)."""
-    log = os.path.join(ce, "CeAppMgr.log")
+    log = os.path.join(ce, log)
     deadline = time.monotonic() + 30
     while True:
         text = read(log).decode("latin-1") if os.path.exists(log) else ""
@@ -145,6 +145,11 @@ def appmgr_calls(ce, started=0):
         if len(lines) >= started or time.monotonic() > deadline:
             return lines
         time.sleep(0.05)
+
+
+def appmgr_dirs(ce, started=0):
+    """The current directories the stand-in CeAppMgr.exe was started in, one per call."""
+    return appmgr_calls(ce, started, log="CeAppMgr.log.cwd")
 
 
 # ---- setup files -----------------------------------------------------------------
@@ -234,6 +239,8 @@ def whole_road(s):
     calls = appmgr_calls(ce, started=1)
     want = f'"{win_ce}\\CeAppMgr.exe" "{win_dest}\\samplenotes_de.ini"'
     check(calls == [want], f"CeAppMgr.exe got {calls}, want [{want}]")
+    # Not the launcher's working directory, which it would keep from being removed.
+    check(appmgr_dirs(ce, started=1) == [win_dest], f"CeAppMgr.exe ran in {appmgr_dirs(ce)}, want [{win_dest}]")
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
     for name in ("language", "destination", "success"):
         keep_full_shot(s, name)

@@ -1,6 +1,7 @@
 // Backup and copy of a language's files: block copy with time and
-// attributes, the failure codes and messages, cancel, self-copy by another
-// spelling, over-long paths, backup names and update flags.
+// attributes (over a read-only destination too), the failure codes and
+// messages, cancel, self-copy by another spelling, over-long paths, backup
+// names and update flags.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
 #include "support/file_identity.h"
+#include "support/file_layer.h"
 #include "support/platform.h"
 #include "support/progress.h"
 #include "tests/common/test_util.h"
@@ -113,6 +115,18 @@ TEST_F(CopyTest, CopiesEveryBlockSizeWithTheSourceTime) {
 #endif
         EXPECT_EQ(FileLines.back(), Cat("\r", Dest("f.bin")));
     }
+}
+
+TEST_F(CopyTest, AReadOnlyHiddenSystemDestinationIsReplacedAndTakesTheSourceAttributes) {
+    ASSERT_TRUE(WriteFileBytes(Source("app.cab"), "new"));
+    ASSERT_TRUE(WriteFileBytes(Dest("app.cab"), "old"));
+    SetPathAttributes(Source("app.cab").c_str(), AttrReadOnly | AttrHidden);
+    SetPathAttributes(Dest("app.cab").c_str(), AttrReadOnly | AttrHidden | AttrSystem);
+    ASSERT_EQ(LastFileError, ErrorSuccess);
+    int32_t running = 0;
+    EXPECT_EQ(CopyOneFile(Source("app.cab").c_str(), Dest("app.cab").c_str(), &running), CopyDone);
+    EXPECT_EQ(Content(Dest("app.cab")), "new");
+    EXPECT_EQ(GetPathAttributes(Dest("app.cab").c_str()), GetPathAttributes(Source("app.cab").c_str()));
 }
 
 TEST_F(CopyTest, InstallsTheListAndTotalsTheSourceSizes) {
