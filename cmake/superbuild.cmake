@@ -69,11 +69,14 @@ foreach(bits 64 32)
   add_test(NAME ${name}.win COMMAND xvfb-run -a ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CE_XPREFIX}
     ${dir}/tests/win_tests.exe)
   set_tests_properties(${name}.win PROPERTIES RESOURCE_LOCK wineprefix-x)
-  # The double-byte tests again with the Japanese ANSI code page (932).
-  add_test(NAME ${name}.unit.dbcs COMMAND ${CE_WINE_RUN} ${dir}/tests/unit_tests.exe --gtest_filter=Dbcs*)
+  # The double-byte tests and the names table again with the Japanese ANSI
+  # code page (932), the names table with the Russian one (1251).
+  add_test(NAME ${name}.unit.dbcs COMMAND ${CE_WINE_RUN} ${dir}/tests/unit_tests.exe --gtest_filter=Dbcs*:Utf8Names*)
   set_tests_properties(${name}.unit.dbcs PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8")
-  set_tests_properties(${name}.unit ${name}.win ${name}.unit.dbcs PROPERTIES FIXTURES_REQUIRED wine
-    LABELS "${name}")
+  add_test(NAME ${name}.unit.cp1251 COMMAND ${CE_WINE_RUN} ${dir}/tests/unit_tests.exe --gtest_filter=Utf8Names*)
+  set_tests_properties(${name}.unit.cp1251 PROPERTIES ENVIRONMENT "LC_ALL=ru_RU.UTF-8")
+  set_tests_properties(${name}.unit ${name}.win ${name}.unit.dbcs ${name}.unit.cp1251 PROPERTIES
+    FIXTURES_REQUIRED wine LABELS "${name}")
 endforeach()
 
 add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)

@@ -108,6 +108,13 @@ bool HasSubdirectory(const char* name) { return ScanChar(name, '\\') != nullptr 
 
 bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
 
+bool IsPlainAscii(const char* text) {
+    for (const char* p = text; *p; ++p) {
+        if (static_cast<unsigned char>(*p) >= 0x80) return false;
+    }
+    return true;
+}
+
 // Item index of a comma-separated value into item (PathBufferSize bytes,
 // cut to fit), untrimmed; false past the last item.
 bool ListItem(const char* value, int index, char* item) {
@@ -273,6 +280,12 @@ void CheckFileList(Lint* lint, const char* languageKey) {
                    "\"%s\" is in a subdirectory: it installs, but the launcher leaves the subdirectory behind in "
                    "TEMP",
                    name);
+        }
+        // The installer reads these bytes in the system's ANSI code page, and
+        // the launcher unpacks such a name only where that code page holds it.
+        if (!IsPlainAscii(name)) {
+            Report(lint, LintWarning, InstallSection, key,
+                   "\"%s\" is not plain ASCII: it installs only where the system's ANSI code page holds it", name);
         }
         if (!lint->Sink->FileExists(lint->Sink->Context, name)) {
             Report(lint, LintError, InstallSection, key, "\"%s\" is not in the package folder", name);

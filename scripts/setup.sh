@@ -22,8 +22,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 # A Japanese locale lets wine64 run the double-byte tests with code page 932
-# (Wine needs the Unix locale to turn such file names into Unix ones).
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || echo "setup: could not make the ja_JP.UTF-8 locale" >&2
-fi
+# (Wine needs the Unix locale to turn such file names into Unix ones), a
+# Russian one the names tests with code page 1251 (OEM 866).
+for loc in ja_JP ru_RU; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$"; then
+    $sudo localedef -i $loc -f UTF-8 $loc.UTF-8 || echo "setup: could not make the $loc.UTF-8 locale" >&2
+  fi
+done
 $sudo "$here/setup-wine32.sh"

@@ -639,6 +639,35 @@ def utf8_names(s):
     check(listing(temp) == [] and not os.path.exists(log), f"left in TEMP: {listing(temp)}; installer started")
 
 
+def cepack_japanese_name(s):
+    """Japanese names packed by cepack (flagged UTF-8) arrive under their exact code page 932 names on a Japanese
+    system, one whose trail byte is "\\" too."""
+    if not s.cepack or not os.path.exists(s.cepack):
+        raise Skip(f"cepack not built ({s.cepack})")
+    files = {"setup.exe": "testinst", "\u6f22\u5b57.txt": b"y", "\u8868.txt": b"z"}
+    root = s.payload("cepackjp", files)
+    package = os.path.join(s.work, "cepackjp", "Setup.exe")
+    subprocess.run([s.cepack, "build", "-o", package, "--stub", s.zipstub, root], check=True, capture_output=True)
+    temp = s.dir("cepackjp", "temp")
+    log = os.path.join(s.work, "cepackjp", "log.txt")
+    # Wine takes each process's code pages from its locale; the launcher and
+    # the installer inherit the driver's.
+    saved = s.env.get("LC_ALL")
+    s.env["LC_ALL"] = "ja_JP.UTF-8"
+    try:
+        seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log)), ("CE_TESTINST_MODE", "hashes")])
+    finally:
+        if saved is None:
+            del s.env["LC_ALL"]
+        else:
+            s.env["LC_ALL"] = saved
+    check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
+    unpacked = read_bytes(log)
+    for name in (b"\x8a\xbf\x8e\x9a.txt|1|", b"\x95\\.txt|1|"):
+        check(b"file=" + name in unpacked, f"{name!r} not among {unpacked!r}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
 def temp_unset(s):
     """TEMP not set: TMP is used."""
     tmp = s.dir("tempunset", "tmp")
@@ -761,9 +790,9 @@ def cyrillic_folder(s):
 
 
 SCENARIOS = [normal_run, setup_preferred, install_bat, no_installer, no_archive, truncated, signed, cepack_package,
-             cancel_button, cancel_escape, cancel_close, write_fail_create, disk_full, utf8_names, temp_unset,
-             temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file, read_only_cleanup, locked_file,
-             wm_quit, elevated, cyrillic_folder]
+             cancel_button, cancel_escape, cancel_close, write_fail_create, disk_full, utf8_names, cepack_japanese_name,
+             temp_unset, temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file, read_only_cleanup,
+             locked_file, wm_quit, elevated, cyrillic_folder]
 
 
 def main():

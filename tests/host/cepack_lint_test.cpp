@@ -82,6 +82,16 @@ TEST_F(CepackLintTest, FindingsNameSectionAndKeyAndBuildRefuses) {
     EXPECT_EQ(Cepack("build --bare --no-lint -o " + ShellQuote(NativePath(package)) + " " + Folder(), &text), 0) << text;
 }
 
+TEST_F(CepackLintTest, ANameBeyondAsciiInTheFolderIsAWarning) {
+    std::string name = folder_.Join("\xE6\xBC\xA2\xE5\xAD\x97.txt");
+    ASSERT_TRUE(testutil::WriteFileBytes(name, "x"));
+    std::string text;
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 0) << text;
+    EXPECT_EQ(text, NativePath(name) + ": warning: the name is not plain ASCII: the package installs only where the "
+                                       "system's ANSI code page holds it\n"
+                                       "cepack: " + NativePath(folder_.Path()) + ": 0 errors, 1 warning\n");
+}
+
 TEST_F(CepackLintTest, FileNamesMatchWithoutCaseAndTheSetupFileFollowsTheInstallersName) {
     fs::rename(NativePath(folder_.Join("readme.txt")), NativePath(folder_.Join("README.TXT")));
     std::string text;

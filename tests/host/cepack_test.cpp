@@ -9,8 +9,6 @@
 #include "launcher/archive_directory.h"
 #include "launcher/extract_driver.h"
 #include "launcher/extract_entry.h"
-#include "support/platform.h"
-#include "support/text.h"
 #include "tests/common/test_util.h"
 #include "tests/host/zip_fixtures.h"
 #include "tools/cepack/host_paths.h"
@@ -21,6 +19,12 @@ using testutil::ScratchDir;
 using testutil::ShellQuote;
 
 namespace {
+
+std::string Repeat(const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
+}
 
 class CepackTest : public ToolArchiveTest {
 protected:
@@ -160,7 +164,10 @@ TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
 TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     ExpectRefused({{std::string(120, 'd') + "/" + std::string(80, 'f'), "x"}}, "exceeds 259");
     ExpectRefused({{std::string(200, 'd') + "/" + std::string(70, 'f'), "x"}}, "at most 259");
-    ExpectRefused({{"\xE6\x97\xA5\xE6\x9C\xAC.txt", "x"}}, "code page");
+    // "\xC3\xA9" (e acute) may take 2 bytes, and CJK characters take 3 in UTF-8.
+    ExpectRefused({{Repeat("\xC3\xA9", 100), "x"}}, "200 bytes in its longest ANSI form");
+    ExpectRefused({{Repeat("\xE6\x97\xA5", 45) + "/" + Repeat("\xE6\x97\xA5", 45), "x"}}, "271 UTF-8 bytes");
+    ExpectRefused({{"\xFF.txt", "x"}}, "not valid UTF-8");
     ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "only in case");
     ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "same name");
     ExpectRefused({{"con.txt", "x"}}, "device");
@@ -341,19 +348,36 @@ TEST_F(CepackTest, ExtractReportsAWriteError) {
     EXPECT_NE(text.find("write error"), std::string::npos) << text;
 }
 
-TEST(CepackNames, OemNamesReadBackThroughTheLauncherConversion) {
-    for (std::string name : {"plain.txt", "\xC3\xBC" "ber.txt", "Stra\xC3\x9F" "e/\xC3\x84rger.ini", "caf\xC3\xA9"}) {
-        std::optional<std::string> oem = cepack::OemNameOf(name);
-        ASSERT_TRUE(oem) << name;
-        char buffer[PathBufferSize];
-        TextCopyMax(buffer, oem->c_str(), PathMaxChars);
-        OemToAnsiInPlace(buffer, sizeof buffer);
-        EXPECT_EQ(std::string(buffer), name);
+TEST_F(CepackTest, NamesBeyondAsciiGoInAsFlaggedUtf8) {
+    const std::string cafe = "caf\xC3\xA9.txt", kanji = "\xE6\xBC\xA2\xE5\xAD\x97", smile = "\xF0\x9F\x98\x80.txt";
+    ScratchDir input("in"), theirs("theirs"), cli("cli");
+    MakeTree(input.Path(), {{cafe, "x"}, {kanji + "/" + smile, "y"}, {"plain.txt", "z"}});
+    std::string p = Out("u.zip"), text;
+    ASSERT_EQ(Build(p, input.Path(), &text), 0) << text;
+    // zipfile decodes the local header's name by its own flag and refuses one that differs from the central.
+    ASSERT_TRUE(OracleExtract(p, theirs.Path()));
+    EXPECT_TRUE(SameTree(input.Path(), theirs.Path()));
+    std::vector<ListedEntry> oracle = OracleListing(p);
+    ASSERT_EQ(oracle.size(), 3u);
+    EXPECT_EQ(oracle[0].flags & 0x0800, 0x0800) << oracle[0].name;
+    EXPECT_EQ(oracle[1].flags & 0x0800, 0) << "plain ASCII stays unflagged";
+    EXPECT_EQ(oracle[2].flags & 0x0800, 0x0800) << oracle[2].name;
+
+    ASSERT_EQ(Cepack("list " + Q(p), &text), 0) << text;
+    EXPECT_NE(text.find(kanji + "/" + smile + "\n"), std::string::npos) << text;
+    EXPECT_EQ(Cepack("verify " + Q(p), &text), 0) << text;
+    ASSERT_EQ(Cepack("extract " + Q(p) + " " + Q(cli.Path()), &text), 0) << text;
+    EXPECT_TRUE(SameTree(input.Path(), cli.Path()));
+}
+
+TEST(CepackNames, LongestAnsiLengthCountsTwoBytesPerCharacterAndFourBeyondTheBmp) {
+    EXPECT_EQ(cepack::LongestAnsiLength("plain.txt"), 9u);
+    EXPECT_EQ(cepack::LongestAnsiLength("caf\xC3\xA9"), 5u);
+    EXPECT_EQ(cepack::LongestAnsiLength("\xE6\xBC\xA2\xE5\xAD\x97"), 4u);
+    EXPECT_EQ(cepack::LongestAnsiLength("\xF0\x9F\x98\x80"), 4u);
+    for (const char* bad : {"\xC0\xAF", "\xC3", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+        EXPECT_FALSE(cepack::LongestAnsiLength(bad)) << "overlong, cut short, surrogate, past U+10FFFF";
     }
-    EXPECT_EQ(*cepack::OemNameOf("\xC3\xBC"), "\x81");
-    EXPECT_FALSE(cepack::OemNameOf("\xE2\x96\x91"));  // in code page 437, but not in the ANSI one
-    EXPECT_FALSE(cepack::OemNameOf("\xC0\xAF"));      // an overlong "/"
-    EXPECT_FALSE(cepack::OemNameOf("\xC3"));          // cut short
 }
 
 }  // namespace

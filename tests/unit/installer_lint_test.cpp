@@ -135,6 +135,8 @@ const Row Rows[] = {
      "is not a file name inside the package"},
     {"install.inf", "3=liesmich.txt", "3=doc\\liesmich.txt", "doc\\liesmich.txt", "install.inf:18 warning",
      "leaves the subdirectory behind in TEMP"},
+    {"install.inf", "3=liesmich.txt", "3=l\xE4s mich.txt", "l\xE4s mich.txt", "install.inf:18 warning",
+     "\"l\xE4s mich.txt\" is not plain ASCII: it installs only where the system's ANSI code page holds it"},
     {"install.inf", "1=readme.txt", "1=\\windows\\win.ini", nullptr, "install.inf:23 error",
      "not a file name inside the destination"},
 };

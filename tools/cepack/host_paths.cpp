@@ -2,12 +2,10 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "support/platform.h"
 #include "support/text.h"
 
 namespace fs = std::filesystem;
@@ -42,48 +40,24 @@ int32_t NextCodePoint(const std::string& text, size_t* i) {
         if ((byte(*i + k) & 0xC0) != 0x80) return -1;
         cp = cp << 6 | (byte(*i + k) & 0x3F);
     }
-    // Overlong forms would smuggle in "/" or NUL.
+    // Overlong forms would smuggle in "/" or NUL; the launcher refuses
+    // surrogates and values past U+10FFFF.
     static const int32_t smallest[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < smallest[extra]) return -1;
+    if (cp < smallest[extra] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) return -1;
     *i += extra + 1;
     return cp;
 }
 
-// Latin-1 code point -> OEM byte, from the launcher's own OEM-to-text
-// conversion so that the two directions can't disagree; 0 where code page
-// 437 has no such character.
-const std::array<unsigned char, 256>& OemByteForLatin1() {
-    static const std::array<unsigned char, 256> table = [] {
-        std::array<unsigned char, 256> t{};
-        for (int b = 0x80; b < 0x100; ++b) {
-            char text[8] = {static_cast<char>(b), 0};
-            OemToAnsiInPlace(text, sizeof text);
-            std::string utf8(text);
-            size_t i = 0;
-            int32_t cp = utf8.empty() ? -1 : NextCodePoint(utf8, &i);
-            if (cp >= 0x80 && cp < 0x100) t[static_cast<size_t>(cp)] = static_cast<unsigned char>(b);
-        }
-        return t;
-    }();
-    return table;
-}
-
 }  // namespace
 
-std::optional<std::string> OemNameOf(const std::string& utf8) {
-    std::string out;
+std::optional<size_t> LongestAnsiLength(const std::string& utf8) {
+    size_t length = 0;
     for (size_t i = 0; i < utf8.size();) {
         int32_t cp = NextCodePoint(utf8, &i);
-        if (cp < 0 || cp >= 0x100) return std::nullopt;
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-            continue;
-        }
-        unsigned char oem = OemByteForLatin1()[static_cast<size_t>(cp)];
-        if (oem == 0) return std::nullopt;
-        out += static_cast<char>(oem);
+        if (cp < 0) return std::nullopt;
+        length += cp < 0x80 ? 1 : cp < 0x10000 ? 2 : 4;
     }
-    return out;
+    return length;
 }
 
 PrivateTempDir::PrivateTempDir() {

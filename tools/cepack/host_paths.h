@@ -11,11 +11,12 @@ namespace cepack {
 // for a path that holds a "\" of its own or does not fit a path buffer.
 std::optional<std::string> CorePathOf(const std::string& hostPath, size_t reserve = 0);
 
-// UTF-8 text in the OEM code page that the launcher converts names from
-// (437). Only characters that also exist in the ANSI code page are taken,
-// so a name reads the same after the launcher's conversion; nothing for
-// any other character.
-std::optional<std::string> OemNameOf(const std::string& utf8);
+// The most bytes a UTF-8 name can take in a Windows ANSI code page, which
+// the launcher converts flagged names into: 1 for ASCII, 2 for any other
+// character of the Basic Multilingual Plane (no ANSI code page takes more),
+// 4 for one beyond it (held only by the UTF-8 code page, as 4 bytes).
+// Nothing for bytes that are not well-formed UTF-8.
+std::optional<size_t> LongestAnsiLength(const std::string& utf8);
 
 // A fresh private directory under the system's temporary directory, removed
 // with everything in it when the object goes away.

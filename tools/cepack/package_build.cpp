@@ -90,30 +90,45 @@ std::string WindowsNameProblem(const std::string& relative) {
     }
 }
 
-// Windows compares names without regard to case (ASCII and Latin-1 here).
-std::string FoldedName(const std::string& oemName) {
+// Windows compares names without regard to case; only A to Z are folded
+// here.
+std::string FoldedName(const std::string& name) {
     std::string out;
-    for (char c : oemName) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : name) out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
     return out;
+}
+
+// Names go into the archive as UTF-8 (flagged where they are not plain
+// ASCII), which the launcher turns into the system's ANSI code page; the
+// length checks take the longest form that can have.
+std::string NameLengthProblem(const std::string& relative, size_t ansiLength, int destinationLength) {
+    bool ascii =
+        std::all_of(relative.begin(), relative.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    std::string counted = std::to_string(ansiLength) + (ascii ? " characters" : " bytes in its longest ANSI form");
+    if (ansiLength > static_cast<size_t>(PathMaxChars)) return "has a name of " + counted + "; at most 259 fit a path";
+    if (ansiLength + destinationLength > static_cast<size_t>(PathMaxChars)) {
+        return "has a name of " + counted + "; with the launcher's working directory (assumed " +
+               std::to_string(destinationLength) + " characters) it exceeds 259";
+    }
+    // cepack list, verify and extract read the name as UTF-8 into the same buffer.
+    if (relative.size() > static_cast<size_t>(PathMaxChars)) {
+        return "has a name of " + std::to_string(relative.size()) + " UTF-8 bytes; cepack reads at most 259";
+    }
+    return {};
 }
 
 void CheckNames(std::vector<SourceFile>& files, int destinationLength, Problems* problems) {
     std::set<std::string> fileKeys, directoryKeys;
     for (SourceFile& f : files) {
         std::string why = WindowsNameProblem(f.relative);
-        std::optional<std::string> oem = OemNameOf(f.relative);
-        if (why.empty() && !oem) why = "holds characters outside the launcher's code page (437 and Latin-1)";
-        if (why.empty() && oem->size() > static_cast<size_t>(PathMaxChars)) {
-            why = "has a name of " + std::to_string(oem->size()) + " characters; at most 259 fit a path";
-        } else if (why.empty() && oem->size() + destinationLength > static_cast<size_t>(PathMaxChars)) {
-            why = "has a name of " + std::to_string(oem->size()) + " characters; with the launcher's working " +
-                  "directory (assumed " + std::to_string(destinationLength) + " characters) it exceeds 259";
-        }
+        std::optional<size_t> ansiLength = LongestAnsiLength(f.relative);
+        if (why.empty() && !ansiLength) why = "is not valid UTF-8";
+        if (why.empty()) why = NameLengthProblem(f.relative, *ansiLength, destinationLength);
         if (!why.empty()) {
             problems->Add(f.relative + ": " + why);
             continue;
         }
-        f.archiveName = *oem;
+        f.archiveName = f.relative;
         std::string key = FoldedName(f.archiveName);
         for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
             directoryKeys.insert(key.substr(0, slash));

@@ -150,6 +150,21 @@ void ReportMissingSetupFile(Folder* folder) {
     ++folder->result->errors;
 }
 
+// The launcher unpacks a name beyond ASCII only where the system's ANSI code
+// page holds it; anywhere else it refuses the whole package.
+void CheckFileNames(Folder* folder) {
+    for (const auto& [key, path] : folder->files) {
+        std::string relative = fs::relative(path, folder->dir).generic_string();
+        bool ascii = true;
+        for (char c : relative) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii) continue;
+        LintFinding finding{LintWarning, key.c_str(), 0, "", "",
+                            "the name is not plain ASCII: the package installs only where the system's ANSI code "
+                            "page holds it"};
+        Report(folder, &finding);
+    }
+}
+
 }  // namespace
 
 int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
@@ -173,6 +188,7 @@ int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile
     if (!ReadFile(&folder, folder.infName.c_str(), &ini)) return ExitNoInput;
     result->checked = true;
     LintSetupFile(&ini, folder.infName.c_str(), &sink);
+    CheckFileNames(&folder);
     return result->errors == 0 ? ExitOk : ExitRefused;
 }
 

@@ -18,6 +18,7 @@ constexpr uint16_t VersionDeflated = 20;
 // Host 0 (MS-DOS): the launcher then takes the low attribute byte as DOS attributes.
 constexpr uint16_t VersionMadeBy = 20;
 constexpr uint16_t FlagMaximumCompression = 0x0002;
+constexpr uint16_t FlagUtf8Name = 0x0800;
 constexpr const char* ChangedWhilePacking = "the file changed while it was being packed";
 
 class Bytes {
@@ -37,10 +38,18 @@ private:
     std::string text_;
 };
 
+// Plain ASCII names stay unflagged: readers take those alike in any code page.
+uint16_t NameFlag(const std::string& name) {
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) return FlagUtf8Name;
+    }
+    return 0;
+}
+
 // Version needed to the name length: the same in local and central headers.
 void PutSharedFields(Bytes* b, const ZipEntryRecord& e) {
     b->U16(e.versionNeeded);
-    b->U16(e.flags);
+    b->U16(e.flags | NameFlag(e.name));
     b->U16(e.method);
     b->U32(e.dosDateTime);
     b->U32(e.crc32);

@@ -12,7 +12,7 @@ namespace cepack {
 enum : uint16_t { MethodStored = 0, MethodDeflated = 8 };
 
 struct ZipEntryRecord {
-    std::string name;  // archive bytes, "/"-separated
+    std::string name;  // UTF-8, "/"-separated
     uint16_t versionNeeded;
     uint16_t flags;
     uint16_t method;
@@ -28,7 +28,8 @@ class ZipWriter {
 public:
     explicit ZipWriter(FILE* file);
     // One file's local header and data: deflated at the best level, or
-    // stored when that does not make it smaller. False with *error set.
+    // stored when that does not make it smaller. A name beyond ASCII is
+    // flagged as UTF-8. False with *error set.
     bool AddFile(const std::string& archiveName, const std::string& hostPath, uint64_t expectedSize,
                  uint32_t dosDateTime, uint8_t attributes, std::string* error);
     // Central directory and end record; cuts off anything left behind them.
