@@ -6,8 +6,9 @@
 //   readonly        marks every file beside it read-only (one also hidden
 //                   and system) and ends, to test the clean-up
 //   handover:MS     starts a helper that keeps this program's file open for
-//                   MS milliseconds, then ends at once (as an installer that
-//                   hands over to another process does)
+//                   MS milliseconds, or until the file named by
+//                   CE_TESTINST_RELEASE exists, then ends at once (as an
+//                   installer that hands over to another process does)
 //   hashes          records every file and directory below its directory,
 //                   a file as "file=NAME|SIZE|FNV-1a 64 in hex", a directory
 //                   as "dir=NAME", so the runner can compare what was unpacked
@@ -65,7 +66,12 @@ int Hold(DWORD ms, const char* file, DWORD parent) {
         SetEvent(held);
         CloseHandle(held);
     }
-    Sleep(ms);
+    // The runner says when it has seen what it waits for: no guessed moment.
+    std::string release = Env("CE_TESTINST_RELEASE");
+    for (DWORD waited = 0; waited < ms; waited += 20) {
+        if (!release.empty() && GetFileAttributesA(release.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        Sleep(20);
+    }
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return 0;
 }
