@@ -353,6 +353,15 @@ const NameRow NameRows[] = {
 TEST(Utf8Names, ExactFormInTheCodePageInForce) {
 #ifdef _WIN32
     UINT codePage = GetACP();
+    // The run under a locale must get that locale's code page, not fall back.
+    char locale[32] = "";
+    GetEnvironmentVariableA("LC_ALL", locale, sizeof locale);
+    if (std::strcmp(locale, "ru_RU.UTF-8") == 0) {
+        EXPECT_EQ(codePage, 1251u);
+    }
+    if (std::strcmp(locale, "ja_JP.UTF-8") == 0) {
+        EXPECT_EQ(codePage, 932u);
+    }
     const char* NameRow::*column = codePage == 1252  ? &NameRow::cp1252
                                    : codePage == 932 ? &NameRow::cp932
                                    : codePage == 1251 ? &NameRow::cp1251
