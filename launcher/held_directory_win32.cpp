@@ -99,7 +99,8 @@ void WaitRetryStep() { Sleep(RemovalRetryStep); }
 // Left to the system's next start: the files first, then the directory,
 // which goes then only if nothing else is in it.
 void DeleteAtRestart(const char* path) {
-    LastFileError = MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? uint32_t{ErrorSuccess} : uint32_t{GetLastError()};
+    BOOL ok = MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    LastFileError = ok ? uint32_t{ErrorSuccess} : uint32_t{GetLastError()};
 }
 
 void DeleteNowOrAtRestart(const char* path) {
