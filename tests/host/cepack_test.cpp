@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,24 @@ TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
     testutil::RemoveTree(prefix.Join("share"));
     EXPECT_EQ(Run(cepack + " build -o " + Q(package) + " " + Q(folder), &text), 2) << text;
     EXPECT_NE(text.find(NativePath(prefix.Join("share/cepack/zipstub.exe"))), std::string::npos) << text;
+}
+
+// The README.txt of a new folder sends the author to a reference that the
+// source tree really holds.
+TEST_F(CepackTest, NewFolderReadmeNamesTheAuthorsReference) {
+    ScratchDir prefix("prefix");
+    MakeTree(prefix.Path(), {{"share/cepack/install.exe", "MZ installer"}});
+    ASSERT_EQ(Sh("mkdir -p " + Q(prefix.Join("bin")) + " && cp " + CEPACK_PATH + " " + Q(prefix.Join("bin"))), 0);
+    std::string folder = Out("Notes"), text;
+    ASSERT_EQ(Run(ShellQuote(NativePath(prefix.Join("bin/cepack"))) + " new " + Q(folder) + " --title Notes", &text),
+              0) << text;
+    std::string readme = ReadBytes(folder + "\\README.txt");
+    size_t extension = readme.find(".md");
+    ASSERT_NE(extension, std::string::npos) << readme;
+    size_t start = readme.find_last_of(" \r\n", extension) + 1;
+    std::string reference = readme.substr(start, extension + 3 - start);
+    std::filesystem::path source(CE_SOURCE_DIR);
+    EXPECT_TRUE(std::filesystem::is_regular_file(source / "docs" / reference)) << reference;
 }
 
 TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {

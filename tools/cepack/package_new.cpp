@@ -115,7 +115,10 @@ std::string ReadmeText(const std::string& stem, const std::vector<const Language
            "- Edit the application manager files " + inis + ": Description, Uninstall\r\n"
            "  (the name the application is removed by), CabFiles; Component names their section.\r\n"
            "- Delete this README.txt, or list it in install.inf if it should be installed.\r\n\r\n"
-           "Then: cepack lint FOLDER, and cepack build -o Setup.exe FOLDER.\r\n";
+           "Then: cepack lint FOLDER, and cepack build -o Setup.exe FOLDER.\r\n\r\n"
+           "Every key of install.inf and of the .ini files is described in authoring.md: in\r\n"
+           "share/doc/cepack/ beside the installed cepack (PREFIX/bin/cepack), or docs/ in the\r\n"
+           "source.\r\n";
 }
 
 bool WriteText(const fs::path& path, const std::string& text) {
