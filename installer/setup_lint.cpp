@@ -58,6 +58,55 @@ void Report(Lint* lint, LintSeverity severity, const char* section, const char* 
     Emit(lint, severity, FindingLine(lint, section, key), section, key, format, a, b);
 }
 
+// Length of the UTF-8 sequence at text[i] (a byte 0x80 or above); 0 where
+// none is: then the bytes are ANSI text.
+size_t Utf8SequenceLength(const unsigned char* text, size_t i, size_t length) {
+    unsigned char lead = text[i];
+    size_t count = lead >= 0xC2 && lead <= 0xDF   ? 2
+                   : lead >= 0xE0 && lead <= 0xEF ? 3
+                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                  : 0;
+    if (count == 0 || length - i < count) return 0;
+    for (size_t k = 1; k < count; ++k) {
+        if ((text[i + k] & 0xC0) != 0x80) return 0;
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8.
+    unsigned char second = text[i + 1];
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90)) {
+        return 0;
+    }
+    return count;
+}
+
+// Text beyond ASCII that is all valid UTF-8 was saved as UTF-8; the
+// installer and the application manager read it in the ANSI code page, where
+// each such character turns into two or three others.
+void CheckUtf8Text(Lint* lint, size_t start) {
+    const unsigned char* text = reinterpret_cast<const unsigned char*>(lint->Ini->Text);
+    size_t length = lint->Ini->Length;
+    size_t first = length;
+    for (size_t i = start; i < length;) {
+        if (text[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t count = Utf8SequenceLength(text, i, length);
+        if (count == 0) return;
+        if (first == length) first = i;
+        i += count;
+    }
+    if (first == length) return;
+    bool lineFeeds = false;
+    for (size_t i = 0; i < length && !lineFeeds; ++i) lineFeeds = text[i] == '\n';
+    uint32_t line = 1;
+    for (size_t i = 0; i < first; ++i) line += text[i] == (lineFeeds ? '\n' : '\r') ? 1u : 0u;
+    Emit(lint, LintError, line, "", "",
+         "is saved as UTF-8, but the installer and the application manager read it in the ANSI code page, where "
+         "each character beyond ASCII turns into two or three others: save it as ANSI (code page 1252)",
+         nullptr, nullptr);
+}
+
 // False for a file the host reader cannot take at all.
 bool CheckEncoding(Lint* lint) {
     const unsigned char* text = reinterpret_cast<const unsigned char*>(lint->Ini->Text);
@@ -69,7 +118,9 @@ bool CheckEncoding(Lint* lint) {
              nullptr);
         return false;
     }
-    if (length < 3 || text[0] != 0xEF || text[1] != 0xBB || text[2] != 0xBF) return true;
+    bool mark = length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF;
+    CheckUtf8Text(lint, mark ? 3 : 0);
+    if (!mark) return true;
     // The profile functions read the mark as text of the first line: a
     // section header there is lost, a comment is not.
     size_t i = 3;

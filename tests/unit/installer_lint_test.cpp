@@ -113,9 +113,12 @@ const Row Rows[] = {
      nullptr, nullptr},  // neither names a file of the package
     {"toold.ini", "", "\xFF\xFE", nullptr, "toold.ini:1 error", "UTF-16 text"},
     {"toold.ini", "", "\xEF\xBB\xBF", nullptr, "toold.ini:1 error", "hides its first section"},
+    {"toold.ini", "A tool", "Ein Werkzeug f\xC3\xBCr alles", nullptr, "toold.ini:5 error", "save it as ANSI (code page 1252)"},
+    {"toold.ini", "A tool", "Ein Werkzeug f\xFCr alles", nullptr, nullptr, nullptr},  // ANSI stays clean
     // The setup information file.
     {"install.inf", "", "\xEF\xBB\xBF", nullptr, "install.inf:1 error", "save it as ANSI"},
     {"install.inf", "", "\xEF\xBB\xBF; a comment\n", nullptr, "install.inf:1 warning", "byte-order mark, harmless"},
+    {"install.inf", "Francais,f", "Fran\xC3\xA7" "ais,f", nullptr, "install.inf:11 error", "saved as UTF-8"},
     {"install.inf", "Program=Tool", "Program=", nullptr, "install.inf:2 warning", "no title"},
     {"install.inf", "Dir=Tool", "Dir=", nullptr, "install.inf:5 error", "[Destination] Dir: is not set"},
     {"install.inf", "Dir=Tool", "Dir=c:\\Tool", nullptr, "install.inf:5 error", "not a plain directory name"},
