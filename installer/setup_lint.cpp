@@ -17,6 +17,8 @@ constexpr uint32_t ValueMaxChars = 1024;
 constexpr int MaxNamesPerValue = 8;
 constexpr int MaxIniChecks = 32;
 constexpr int MaxListLookupReads = 4096;
+// Keys named in a finding about a list's gap.
+constexpr int MaxKeysNamed = 4;
 
 struct Lint {
     const LintSink* Sink;
@@ -312,6 +314,74 @@ void CheckAppManagerIni(Lint* lint, const char* iniName, int listCount, const ch
     lint->Ini = savedIni;
 }
 
+// The number of a list key as the installer spells it (ListKey: digits, no
+// leading zero); 0 for any other key.
+int ListNumberOf(const char* key, size_t length) {
+    if (length == 0 || length > 9 || key[0] == '0') return 0;
+    int number = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (key[i] < '0' || key[i] > '9') return 0;
+        number = number * 10 + (key[i] - '0');
+    }
+    return number;
+}
+
+bool SpanIs(const char* span, size_t length, const char* name) {
+    return TextLength(name) == length && TextCompareNoCaseMax(span, name, length) == 0;
+}
+
+// The numbered keys behind the end of a list: what the installer never reaches.
+struct KeysBehind {
+    const char* Section;
+    const char* Base;  // the section the list falls back to, or null
+    int Count;         // entries the installer reads
+    int Numbers[MaxKeysNamed];
+    uint32_t Lines[MaxKeysNamed];
+    int Found;
+};
+
+void CollectKeyBehind(void* context, const IniLine* line) {
+    KeysBehind* behind = static_cast<KeysBehind*>(context);
+    if (line->Header || !line->FirstOfName || line->ValueLength == 0) return;
+    if (!SpanIs(line->Section, line->SectionLength, behind->Section) &&
+        (behind->Base == nullptr || !SpanIs(line->Section, line->SectionLength, behind->Base))) {
+        return;
+    }
+    int number = ListNumberOf(line->Key, line->KeyLength);
+    if (number <= behind->Count) return;
+    // The smallest few, each once, in order.
+    int at = 0;
+    while (at < behind->Found && behind->Numbers[at] < number) ++at;
+    if ((at < behind->Found && behind->Numbers[at] == number) || at == MaxKeysNamed) return;
+    if (behind->Found < MaxKeysNamed) ++behind->Found;
+    for (int i = behind->Found - 1; i > at; --i) {
+        behind->Numbers[i] = behind->Numbers[i - 1];
+        behind->Lines[i] = behind->Lines[i - 1];
+    }
+    behind->Numbers[at] = number;
+    behind->Lines[at] = line->Number;
+}
+
+// A list ends at its first missing or empty number; numbered keys behind
+// that are never installed (or backed up), and the installer still reports
+// success. Returns whether there were any.
+bool CheckListGap(Lint* lint, const char* section, const char* base, int count, const char* format) {
+    KeysBehind behind{section, base, count, {}, {}, 0};
+    IniWalk(lint->Ini, CollectKeyBehind, &behind);
+    if (behind.Found == 0) return false;
+    char missing[12];
+    ListKey(count + 1, missing);
+    char named[MaxKeysNamed * 12 + 8] = "";
+    for (int i = 0; i < behind.Found; ++i) {
+        char key[12];
+        ListKey(behind.Numbers[i], key);
+        if (i > 0) TextAppend(named, i + 1 < MaxKeysNamed ? ", " : ", ...");
+        if (i + 1 < MaxKeysNamed) TextAppend(named, key);
+    }
+    Emit(lint, LintError, behind.Lines[0], section, missing, format, named, nullptr);
+    return true;
+}
+
 // Checks one language's file list as the installer reads it for LanguageNumber.
 void CheckFileList(Lint* lint, const char* languageKey) {
     char entry[PathBufferSize];
@@ -344,7 +414,13 @@ void CheckFileList(Lint* lint, const char* languageKey) {
         ini = ini || IsIniName(name);
     }
     int count = number - 1;
-    if (count == 0) {
+    char base[SectionBufferSize];
+    TextCopy(base, InstallSection);
+    if (TextLength(base) > 0) base[TextLength(base) - 1] = 0;
+    bool gap = CheckListGap(lint, InstallSection, LanguageNumber != 1 ? base : nullptr, count,
+                            "is missing or empty: the installer reads the list only up to it, so it never installs "
+                            "%s and still reports success; number the list 1, 2, 3 ... without gaps");
+    if (count == 0 && !gap) {
         Report(lint, LintError, InstallSection, "1", "language %s has no files to install", languageKey);
     } else if (!ini) {
         Report(lint, LintError, InstallSection, "", "language %s lists no .ini file for the application manager",
@@ -429,12 +505,16 @@ void CheckLanguages(Lint* lint) {
 
 void CheckBackupList(Lint* lint) {
     char entry[PathBufferSize];
-    for (int number = 1; ReadPlainListEntry("Backup data", number, entry); ++number) {
+    int number = 1;
+    for (; ReadPlainListEntry("Backup data", number, entry); ++number) {
         if (IsInsideName(entry)) continue;
         char key[12];
         ListKey(number, key);
         Report(lint, LintError, "Backup data", key, "\"%s\" is not a file name inside the destination", entry);
     }
+    CheckListGap(lint, "Backup data", nullptr, number - 1,
+                 "is missing or empty: the installer reads the list only up to it, so it never backs up %s; "
+                 "number the list 1, 2, 3 ... without gaps");
 }
 
 }  // namespace

@@ -142,6 +142,10 @@ const Row Rows[] = {
      "\"l\xE4s mich.txt\" is not plain ASCII: it installs only where the system's ANSI code page holds it"},
     {"install.inf", "1=readme.txt", "1=\\windows\\win.ini", nullptr, "install.inf:23 error",
      "not a file name inside the destination"},
+    {"install.inf", "3=lisezmoi.txt", "3=lisezmoi.txt\n5=lisezmoi.txt\n6=lisezmoi.txt", nullptr, "install.inf:22 error",
+     "[installf] 4: is missing or empty: the installer reads the list only up to it, so it never installs 5, 6"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n3=readme.txt", nullptr, "install.inf:24 error",
+     "[Backup data] 2: is missing or empty: the installer reads the list only up to it, so it never backs up 3"},
 };
 
 TEST(SetupLint, EachFaultIsFoundWithItsSeverityAndPlace) {
