@@ -191,6 +191,74 @@ uint32_t IniLineOf(const IniText* ini, const char* section, const char* key) {
 
 namespace {
 
+// Headers whose names are remembered for FirstOfName; past that many a header
+// counts as the first of its name.
+constexpr int MaxKnownHeaders = 64;
+
+bool SameSpan(Span a, Span b) {
+    if (a.End - a.Begin != b.End - b.Begin) return false;
+    for (const char* p = a.Begin; p < a.End; ++p) {
+        unsigned char x = static_cast<unsigned char>(*p);
+        unsigned char y = static_cast<unsigned char>(b.Begin[p - a.Begin]);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void IniWalk(const IniText* ini, void (*visit)(void* context, const IniLine* line), void* context) {
+    const char* p = ini->Text;
+    const char* end = ini->Text + ini->Length;
+    bool lineFeeds = false;
+    for (const char* q = p; q < end && !lineFeeds; ++q) lineFeeds = *q == '\n';
+    char breakChar = lineFeeds ? '\n' : '\r';
+    const char* counted = p;
+    uint32_t number = 1;
+    if (end - p >= 3 && p[0] == '\xEF' && p[1] == '\xBB' && p[2] == '\xBF') p += 3;
+    Span headers[MaxKnownHeaders];
+    int headerCount = 0;
+    IniLine out{0, p, 0, false, true, nullptr, 0, nullptr, 0};
+    bool lineFeedAhead = true;
+    while (p < end) {
+        const char* lineEnd = LineEnd(p, end, &lineFeedAhead);
+        Span line = Trim(Span{p, lineEnd});
+        p = lineEnd < end ? lineEnd + 1 : end;
+        if (line.Begin == line.End || *line.Begin == ';') continue;
+        for (; counted < line.Begin; ++counted) number += *counted == breakChar ? 1u : 0u;
+        out.Number = number;
+        Span name;
+        if (SectionHeader(line, &name)) {
+            name = Trim(name);
+            out.FirstOfName = true;
+            for (int i = 0; i < headerCount && out.FirstOfName; ++i) out.FirstOfName = !SameSpan(headers[i], name);
+            if (out.FirstOfName && headerCount < MaxKnownHeaders) headers[headerCount++] = name;
+            out.Section = name.Begin;
+            out.SectionLength = static_cast<size_t>(name.End - name.Begin);
+            out.Header = true;
+            out.Key = out.Value = nullptr;
+            out.KeyLength = out.ValueLength = 0;
+            visit(context, &out);
+            continue;
+        }
+        const char* equals = line.Begin;
+        while (equals < line.End && *equals != '=') ++equals;
+        if (equals == line.End) continue;
+        Span key = Trim(Span{line.Begin, equals});
+        Span value = Trim(Span{equals + 1, line.End});
+        out.Header = false;
+        out.Key = key.Begin;
+        out.KeyLength = static_cast<size_t>(key.End - key.Begin);
+        out.Value = value.Begin;
+        out.ValueLength = static_cast<size_t>(value.End - value.Begin);
+        visit(context, &out);
+    }
+}
+
+namespace {
+
 uint32_t ReadStringThunk(const void* context, const char* section, const char* key, const char* defaultValue,
                          char* buffer, uint32_t size) {
     return IniReadString(static_cast<const IniText*>(context), section, key, defaultValue, buffer, size);

@@ -29,4 +29,22 @@ bool IniHasSection(const IniText* ini, const char* section);
 // the section's header for a null key); 0 when there is none.
 uint32_t IniLineOf(const IniText* ini, const char* section, const char* key);
 
+// One line of the text as the profile functions split it. Spans are not
+// terminated; Key is null on a header line.
+struct IniLine {
+    uint32_t Number;          // 1-based, counted as IniLineOf counts
+    const char* Section;      // the name of the section the line is in (empty before the first header)
+    size_t SectionLength;
+    bool Header;
+    bool FirstOfName;         // the section is the first of its name, the one the reads take
+    const char* Key;
+    size_t KeyLength;
+    const char* Value;        // after "=", blanks around it dropped, quotes kept
+    size_t ValueLength;
+};
+
+// Calls visit for every section header and every key line with "=", in file
+// order; comment lines (";") are passed over.
+void IniWalk(const IniText* ini, void (*visit)(void* context, const IniLine* line), void* context);
+
 ProfileReader IniProfileReader(const IniText* ini);

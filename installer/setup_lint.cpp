@@ -17,6 +17,9 @@ constexpr uint32_t ValueMaxChars = 1024;
 constexpr int MaxNamesPerValue = 8;
 constexpr int MaxIniChecks = 32;
 constexpr int MaxListLookupReads = 4096;
+// Keys named in a finding about a list's gap.
+constexpr int MaxKeysNamed = 4;
+constexpr char InstallBaseSection[] = "install";
 
 struct Lint {
     const LintSink* Sink;
@@ -58,6 +61,55 @@ void Report(Lint* lint, LintSeverity severity, const char* section, const char* 
     Emit(lint, severity, FindingLine(lint, section, key), section, key, format, a, b);
 }
 
+// Length of the UTF-8 sequence at text[i] (a byte 0x80 or above); 0 where
+// none is: then the bytes are ANSI text.
+size_t Utf8SequenceLength(const unsigned char* text, size_t i, size_t length) {
+    unsigned char lead = text[i];
+    size_t count = lead >= 0xC2 && lead <= 0xDF   ? 2
+                   : lead >= 0xE0 && lead <= 0xEF ? 3
+                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                  : 0;
+    if (count == 0 || length - i < count) return 0;
+    for (size_t k = 1; k < count; ++k) {
+        if ((text[i + k] & 0xC0) != 0x80) return 0;
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8.
+    unsigned char second = text[i + 1];
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90)) {
+        return 0;
+    }
+    return count;
+}
+
+// Text beyond ASCII that is all valid UTF-8 was saved as UTF-8; the
+// installer and the application manager read it in the ANSI code page, where
+// each such character turns into two or three others.
+void CheckUtf8Text(Lint* lint, size_t start) {
+    const unsigned char* text = reinterpret_cast<const unsigned char*>(lint->Ini->Text);
+    size_t length = lint->Ini->Length;
+    size_t first = length;
+    for (size_t i = start; i < length;) {
+        if (text[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t count = Utf8SequenceLength(text, i, length);
+        if (count == 0) return;
+        if (first == length) first = i;
+        i += count;
+    }
+    if (first == length) return;
+    bool lineFeeds = false;
+    for (size_t i = 0; i < length && !lineFeeds; ++i) lineFeeds = text[i] == '\n';
+    uint32_t line = 1;
+    for (size_t i = 0; i < first; ++i) line += text[i] == (lineFeeds ? '\n' : '\r') ? 1u : 0u;
+    Emit(lint, LintError, line, "", "",
+         "is saved as UTF-8, but the installer and the application manager read it in the ANSI code page, where "
+         "each character beyond ASCII turns into two or three others: save it as ANSI (code page 1252)",
+         nullptr, nullptr);
+}
+
 // False for a file the host reader cannot take at all.
 bool CheckEncoding(Lint* lint) {
     const unsigned char* text = reinterpret_cast<const unsigned char*>(lint->Ini->Text);
@@ -69,7 +121,9 @@ bool CheckEncoding(Lint* lint) {
              nullptr);
         return false;
     }
-    if (length < 3 || text[0] != 0xEF || text[1] != 0xBB || text[2] != 0xBF) return true;
+    bool mark = length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF;
+    CheckUtf8Text(lint, mark ? 3 : 0);
+    if (!mark) return true;
     // The profile functions read the mark as text of the first line: a
     // section header there is lost, a comment is not.
     size_t i = 3;
@@ -261,6 +315,74 @@ void CheckAppManagerIni(Lint* lint, const char* iniName, int listCount, const ch
     lint->Ini = savedIni;
 }
 
+// The number of a list key as the installer spells it (ListKey: digits, no
+// leading zero); 0 for any other key.
+int ListNumberOf(const char* key, size_t length) {
+    if (length == 0 || length > 9 || key[0] == '0') return 0;
+    int number = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (key[i] < '0' || key[i] > '9') return 0;
+        number = number * 10 + (key[i] - '0');
+    }
+    return number;
+}
+
+bool SpanIs(const char* span, size_t length, const char* name) {
+    return TextLength(name) == length && TextCompareNoCaseMax(span, name, length) == 0;
+}
+
+// The numbered keys behind the end of a list: what the installer never reaches.
+struct KeysBehind {
+    const char* Section;
+    const char* Base;  // the section the list falls back to, or null
+    int Count;         // entries the installer reads
+    int Numbers[MaxKeysNamed];
+    uint32_t Lines[MaxKeysNamed];
+    int Found;
+};
+
+void CollectKeyBehind(void* context, const IniLine* line) {
+    KeysBehind* behind = static_cast<KeysBehind*>(context);
+    if (line->Header || !line->FirstOfName || line->ValueLength == 0) return;
+    if (!SpanIs(line->Section, line->SectionLength, behind->Section) &&
+        (behind->Base == nullptr || !SpanIs(line->Section, line->SectionLength, behind->Base))) {
+        return;
+    }
+    int number = ListNumberOf(line->Key, line->KeyLength);
+    if (number <= behind->Count) return;
+    // The smallest few, each once, in order.
+    int at = 0;
+    while (at < behind->Found && behind->Numbers[at] < number) ++at;
+    if ((at < behind->Found && behind->Numbers[at] == number) || at == MaxKeysNamed) return;
+    if (behind->Found < MaxKeysNamed) ++behind->Found;
+    for (int i = behind->Found - 1; i > at; --i) {
+        behind->Numbers[i] = behind->Numbers[i - 1];
+        behind->Lines[i] = behind->Lines[i - 1];
+    }
+    behind->Numbers[at] = number;
+    behind->Lines[at] = line->Number;
+}
+
+// A list ends at its first missing or empty number; numbered keys behind
+// that are never installed (or backed up), and the installer still reports
+// success. Returns whether there were any.
+bool CheckListGap(Lint* lint, const char* section, const char* base, int count, const char* format) {
+    KeysBehind behind{section, base, count, {}, {}, 0};
+    IniWalk(lint->Ini, CollectKeyBehind, &behind);
+    if (behind.Found == 0) return false;
+    char missing[12];
+    ListKey(count + 1, missing);
+    char named[MaxKeysNamed * 12 + 8] = "";
+    for (int i = 0; i < behind.Found; ++i) {
+        char key[12];
+        ListKey(behind.Numbers[i], key);
+        if (i > 0) TextAppend(named, i + 1 < MaxKeysNamed ? ", " : ", ...");
+        if (i + 1 < MaxKeysNamed) TextAppend(named, key);
+    }
+    Emit(lint, LintError, behind.Lines[0], section, missing, format, named, nullptr);
+    return true;
+}
+
 // Checks one language's file list as the installer reads it for LanguageNumber.
 void CheckFileList(Lint* lint, const char* languageKey) {
     char entry[PathBufferSize];
@@ -293,7 +415,13 @@ void CheckFileList(Lint* lint, const char* languageKey) {
         ini = ini || IsIniName(name);
     }
     int count = number - 1;
-    if (count == 0) {
+    char base[SectionBufferSize];
+    TextCopy(base, InstallSection);
+    if (TextLength(base) > 0) base[TextLength(base) - 1] = 0;
+    bool gap = CheckListGap(lint, InstallSection, LanguageNumber != 1 ? base : nullptr, count,
+                            "is missing or empty: the installer reads the list only up to it, so it never installs "
+                            "%s and still reports success; number the list 1, 2, 3 ... without gaps");
+    if (count == 0 && !gap) {
         Report(lint, LintError, InstallSection, "1", "language %s has no files to install", languageKey);
     } else if (!ini) {
         Report(lint, LintError, InstallSection, "", "language %s lists no .ini file for the application manager",
@@ -378,12 +506,254 @@ void CheckLanguages(Lint* lint) {
 
 void CheckBackupList(Lint* lint) {
     char entry[PathBufferSize];
-    for (int number = 1; ReadPlainListEntry("Backup data", number, entry); ++number) {
+    int number = 1;
+    for (; ReadPlainListEntry("Backup data", number, entry); ++number) {
         if (IsInsideName(entry)) continue;
         char key[12];
         ListKey(number, key);
         Report(lint, LintError, "Backup data", key, "\"%s\" is not a file name inside the destination", entry);
     }
+    CheckListGap(lint, "Backup data", nullptr, number - 1,
+                 "is missing or empty: the installer reads the list only up to it, so it never backs up %s; "
+                 "number the list 1, 2, 3 ... without gaps");
+}
+
+// What the installer reads of the setup file, for the checks of its layout.
+enum SectionKind : int { UnreadSection, InstallationSection, DestinationSection, LanguagesSection, ListSection };
+
+// Names longer than this get no suggestion.
+constexpr size_t MaxSuggestedLength = 40;
+// Keys of one section remembered for the duplicate check.
+constexpr int MaxKeysPerSection = 256;
+
+char Folded(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// Levenshtein distance without regard to case; large for long names.
+size_t EditDistance(const char* a, size_t n, const char* b) {
+    size_t m = TextLength(b);
+    if (n > MaxSuggestedLength || m > MaxSuggestedLength) return MaxSuggestedLength * 2;
+    size_t row[MaxSuggestedLength + 1];
+    for (size_t j = 0; j <= m; ++j) row[j] = j;
+    for (size_t i = 1; i <= n; ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= m; ++j) {
+            size_t above = row[j];
+            size_t best = diagonal + (Folded(a[i - 1]) == Folded(b[j - 1]) ? 0 : 1);
+            if (above + 1 < best) best = above + 1;
+            if (row[j - 1] + 1 < best) best = row[j - 1] + 1;
+            row[j] = best;
+            diagonal = above;
+        }
+    }
+    return row[m];
+}
+
+// The known name nearest to name, or null when none is near: a typing slip
+// or a shortened name.
+const char* Nearest(const char* name, size_t length, const char* const* known, int count) {
+    const char* best = nullptr;
+    size_t bestDistance = 0;
+    for (int i = 0; i < count; ++i) {
+        size_t distance = EditDistance(name, length, known[i]);
+        size_t limit = TextLength(known[i]) / 2;
+        if (distance <= (limit < 2 ? 2 : limit) && (best == nullptr || distance < bestDistance)) {
+            best = known[i];
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+void CopySpan(char* out, size_t capacity, const char* span, size_t length) {
+    if (length > capacity - 1) length = capacity - 1;
+    for (size_t i = 0; i < length; ++i) out[i] = span[i] == 0 ? ' ' : span[i];
+    out[length] = 0;
+}
+
+struct KeySeen {
+    const char* Key;
+    size_t Length;
+    uint32_t Line;
+};
+
+struct Layout {
+    Lint* Owner;
+    int LanguageOf[256];  // by folded letter: the language number, 0 for none
+    SectionKind Kind;     // of the current section
+    char Section[PathBufferSize];
+    KeySeen Keys[MaxKeysPerSection];
+    int KeyCount;
+};
+
+void TakeLetter(Layout* layout, int32_t number) {
+    char key[12];
+    char entry[PathBufferSize];
+    ListKey(number, key);
+    ReadSetupText("languages", key, "", entry, PathMaxChars);
+    unsigned char letter = static_cast<unsigned char>(Folded(LanguageLetter(entry)));
+    if (letter != 0 && layout->LanguageOf[letter] == 0) layout->LanguageOf[letter] = number;
+}
+
+// The letters of every language entry, offered or not (a Count too small is
+// a finding of its own), so that their lists count as read.
+void CollectLetters(Layout* layout) {
+    int32_t count = ReadSetupInt("languages", "Count", 1);
+    char key[12];
+    char entry[PathBufferSize];
+    for (int32_t number = 1; number <= 255; ++number) {
+        ListKey(number, key);
+        if (number > count && ReadSetupText("languages", key, "", entry, PathMaxChars) == 0) break;
+        TakeLetter(layout, number);
+    }
+    int32_t chosen = ReadSetupInt("languages", "Default", 1);
+    if (count < 2 && chosen >= 1 && chosen <= 0xFFFF) TakeLetter(layout, chosen);
+}
+
+SectionKind KindOf(const IniLine* line) {
+    const char* name = line->Section;
+    size_t length = line->SectionLength;
+    if (SpanIs(name, length, "Installation")) return InstallationSection;
+    if (SpanIs(name, length, "Destination")) return DestinationSection;
+    if (SpanIs(name, length, "Languages")) return LanguagesSection;
+    if (SpanIs(name, length, InstallBaseSection) || SpanIs(name, length, "Backup data")) return ListSection;
+    // A list for a letter no language has is left to the language checks,
+    // which report the letter that went astray.
+    bool languageList =
+        length == sizeof InstallBaseSection && TextCompareNoCaseMax(name, InstallBaseSection, length - 1) == 0;
+    return languageList ? ListSection : UnreadSection;
+}
+
+// "[Install_de]" beside a language d without [Installd]: that language
+// silently installs the base list.
+bool CheckMisnamedList(Layout* layout, const IniLine* line) {
+    size_t base = sizeof InstallBaseSection - 1;
+    if (line->SectionLength <= base || TextCompareNoCaseMax(line->Section, InstallBaseSection, base) != 0) return false;
+    size_t at = base;
+    while (at < line->SectionLength && ScanChar("_-. ", line->Section[at]) != nullptr) ++at;
+    if (at == line->SectionLength) return false;
+    char letter = Folded(line->Section[at]);
+    int language = layout->LanguageOf[static_cast<unsigned char>(letter)];
+    char own[SectionBufferSize];
+    MakeInstallSection(letter, own);
+    if (language == 0 || IniHasSection(layout->Owner->Ini, own)) return false;
+    char number[12];
+    ListKey(language, number);
+    Emit(layout->Owner, LintError, line->Number, layout->Section, "",
+         "looks like the file list of language %s, which the installer reads from [install%s] only: rename the "
+         "section, or that language silently installs the base list",
+         number, own + base);
+    return true;
+}
+
+void CheckSectionName(Layout* layout, const IniLine* line) {
+    if (CheckMisnamedList(layout, line)) return;
+    const char* const known[] = {"Installation", "Destination", "Languages", "Install", "Backup data"};
+    const char* near = Nearest(line->Section, line->SectionLength, known, 5);
+    if (near != nullptr) {
+        Emit(layout->Owner, LintWarning, line->Number, layout->Section, "",
+             "the installer reads no section of that name: did you mean [%s]?", near, nullptr);
+    } else {
+        Emit(layout->Owner, LintWarning, line->Number, layout->Section, "",
+             "the installer reads no section of that name (only [Installation], [Destination], [Languages], "
+             "[Backup data] and the file lists [Install] and [Install] with a language's letter): rename or "
+             "remove it",
+             nullptr, nullptr);
+    }
+}
+
+void CheckKeyName(Layout* layout, const IniLine* line, const char* key) {
+    bool numbered = ListNumberOf(line->Key, line->KeyLength) != 0;
+    const char* const installation[] = {"Program", "Copyright"};
+    const char* const destination[] = {"Dir"};
+    const char* const languages[] = {"Count", "Default"};
+    const char* near = nullptr;
+    switch (layout->Kind) {
+        case InstallationSection:
+            near = Nearest(line->Key, line->KeyLength, installation, 2);
+            break;
+        case DestinationSection:
+            near = Nearest(line->Key, line->KeyLength, destination, 1);
+            break;
+        case LanguagesSection:
+            if (numbered || SpanIs(line->Key, line->KeyLength, "Count") ||
+                SpanIs(line->Key, line->KeyLength, "Default")) {
+                return;
+            }
+            near = Nearest(line->Key, line->KeyLength, languages, 2);
+            break;
+        case ListSection:
+            if (numbered) return;
+            Emit(layout->Owner, LintWarning, line->Number, layout->Section, key,
+                 "the installer reads only the numbered keys 1, 2, 3 ... here, written without leading zeros: "
+                 "renumber it",
+                 nullptr, nullptr);
+            return;
+        default:
+            return;
+    }
+    if (near != nullptr && SpanIs(line->Key, line->KeyLength, near)) return;
+    if (near != nullptr) {
+        Emit(layout->Owner, LintWarning, line->Number, layout->Section, key,
+             "the installer reads no key of that name: did you mean %s?", near, nullptr);
+    } else {
+        Emit(layout->Owner, LintWarning, line->Number, layout->Section, key,
+             "the installer reads no key of that name here: rename or remove it", nullptr, nullptr);
+    }
+}
+
+void CheckDuplicateKey(Layout* layout, const IniLine* line, const char* key) {
+    for (int i = 0; i < layout->KeyCount; ++i) {
+        const KeySeen& seen = layout->Keys[i];
+        if (seen.Length != line->KeyLength || TextCompareNoCaseMax(seen.Key, line->Key, seen.Length) != 0) continue;
+        char first[12];
+        ListKey(static_cast<int>(seen.Line), first);
+        Emit(layout->Owner, LintWarning, line->Number, layout->Section, key,
+             "is set again here; the profile functions take the first one, on line %s, and ignore this one: "
+             "remove one of them",
+             first, nullptr);
+        return;
+    }
+    if (layout->KeyCount < MaxKeysPerSection) layout->Keys[layout->KeyCount++] = {line->Key, line->KeyLength, line->Number};
+}
+
+void VisitLayoutLine(void* context, const IniLine* line) {
+    Layout* layout = static_cast<Layout*>(context);
+    CopySpan(layout->Section, sizeof layout->Section, line->Section, line->SectionLength);
+    if (line->Header) {
+        layout->KeyCount = 0;
+        layout->Kind = line->FirstOfName ? KindOf(line) : UnreadSection;
+        if (!line->FirstOfName) {
+            char first[12];
+            ListKey(static_cast<int>(IniLineOf(layout->Owner->Ini, layout->Section, nullptr)), first);
+            Emit(layout->Owner, LintWarning, line->Number, layout->Section, "",
+                 "appears again; the profile functions read only the first one, on line %s: merge the two",
+                 first, nullptr);
+        } else if (layout->Kind == UnreadSection) {
+            CheckSectionName(layout, line);
+        }
+        return;
+    }
+    char key[PathBufferSize];
+    CopySpan(key, sizeof key, line->Key, line->KeyLength);
+    if (line->SectionLength == 0 && line->FirstOfName) {
+        Emit(layout->Owner, LintWarning, line->Number, "", key,
+             "key %s stands before the first section header, where the installer never reads it: move it into "
+             "its section",
+             key, nullptr);
+        return;
+    }
+    if (layout->Kind == UnreadSection) return;
+    CheckDuplicateKey(layout, line, key);
+    CheckKeyName(layout, line, key);
+}
+
+// Sections and keys the installer never reads, and keys set twice.
+void CheckLayout(Lint* lint) {
+    Layout layout{};
+    layout.Owner = lint;
+    CollectLetters(&layout);
+    IniWalk(lint->Ini, VisitLayoutLine, &layout);
 }
 
 }  // namespace
@@ -403,6 +773,7 @@ int LintSetupFile(const IniText* ini, const char* fileName, const LintSink* sink
     CheckDestination(&lint);
     CheckLanguages(&lint);
     CheckBackupList(&lint);
+    CheckLayout(&lint);
 
     SetupFile = savedReader;
     LanguageNumber = savedLanguage;

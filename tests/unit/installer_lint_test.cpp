@@ -113,9 +113,12 @@ const Row Rows[] = {
      nullptr, nullptr},  // neither names a file of the package
     {"toold.ini", "", "\xFF\xFE", nullptr, "toold.ini:1 error", "UTF-16 text"},
     {"toold.ini", "", "\xEF\xBB\xBF", nullptr, "toold.ini:1 error", "hides its first section"},
+    {"toold.ini", "A tool", "Ein Werkzeug f\xC3\xBCr alles", nullptr, "toold.ini:5 error", "save it as ANSI (code page 1252)"},
+    {"toold.ini", "A tool", "Ein Werkzeug f\xFCr alles", nullptr, nullptr, nullptr},  // ANSI stays clean
     // The setup information file.
     {"install.inf", "", "\xEF\xBB\xBF", nullptr, "install.inf:1 error", "save it as ANSI"},
     {"install.inf", "", "\xEF\xBB\xBF; a comment\n", nullptr, "install.inf:1 warning", "byte-order mark, harmless"},
+    {"install.inf", "Francais,f", "Fran\xC3\xA7" "ais,f", nullptr, "install.inf:11 error", "saved as UTF-8"},
     {"install.inf", "Program=Tool", "Program=", nullptr, "install.inf:2 warning", "no title"},
     {"install.inf", "Dir=Tool", "Dir=", nullptr, "install.inf:5 error", "[Destination] Dir: is not set"},
     {"install.inf", "Dir=Tool", "Dir=c:\\Tool", nullptr, "install.inf:5 error", "not a plain directory name"},
@@ -139,6 +142,28 @@ const Row Rows[] = {
      "\"l\xE4s mich.txt\" is not plain ASCII: it installs only where the system's ANSI code page holds it"},
     {"install.inf", "1=readme.txt", "1=\\windows\\win.ini", nullptr, "install.inf:23 error",
      "not a file name inside the destination"},
+    {"install.inf", "3=lisezmoi.txt", "3=lisezmoi.txt\n5=lisezmoi.txt\n6=lisezmoi.txt", nullptr, "install.inf:22 error",
+     "[installf] 4: is missing or empty: the installer reads the list only up to it, so it never installs 5, 6"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n3=readme.txt", nullptr, "install.inf:24 error",
+     "[Backup data] 2: is missing or empty: the installer reads the list only up to it, so it never backs up 3"},
+    // Sections and keys the installer never reads, and keys it reads once.
+    {"install.inf", "Program=Tool", "Program=Tool\nProgramm=Tool", nullptr, "install.inf:3 warning",
+     "[Installation] Programm: the installer reads no key of that name: did you mean Program?"},
+    {"install.inf", "Dir=Tool", "Dir=Tool\nFolder=Tool", nullptr, "install.inf:6 warning",
+     "[Destination] Folder: the installer reads no key of that name here"},
+    {"install.inf", "3=lisezmoi.txt", "3=lisezmoi.txt\n04=lisezmoi.txt", nullptr, "install.inf:22 warning",
+     "[Installf] 04: the installer reads only the numbered keys 1, 2, 3 ... here, written without leading zeros"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Backup]\n2=tool.ini", nullptr,
+     "install.inf:24 warning", "[Backup]: the installer reads no section of that name: did you mean [Backup data]?"},
+    {"install.inf", "[Backup data]", "[Options]\n[Backup data]", nullptr, "install.inf:22 warning",
+     "[Options]: the installer reads no section of that name (only"},
+    {"install.inf", "[Installd]", "[Install_de]", nullptr, "install.inf:16 error",
+     "[Install_de]: looks like the file list of language 2, which the installer reads from [installd] only"},
+    {"install.inf", "", "Dir=Tool\n", nullptr, "install.inf:1 warning", "key Dir stands before the first section header"},
+    {"install.inf", "Dir=Tool", "Dir=Tool\nDIR=Other", nullptr, "install.inf:6 warning",
+     "[Destination] DIR: is set again here; the profile functions take the first one, on line 5"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[destination]\nDir=Other", nullptr,
+     "install.inf:24 warning", "[destination]: appears again; the profile functions read only the first one, on line 4"},
 };
 
 TEST(SetupLint, EachFaultIsFoundWithItsSeverityAndPlace) {
