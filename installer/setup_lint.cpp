@@ -717,6 +717,19 @@ void CheckDuplicateKey(Layout* layout, const IniLine* line, const char* key) {
     if (layout->KeyCount < MaxKeysPerSection) layout->Keys[layout->KeyCount++] = {line->Key, line->KeyLength, line->Number};
 }
 
+// The profile functions know comments only at the start of a line:
+// "Dir=Tool ; folder on the PC" reads as "Tool ; folder on the PC".
+void CheckInlineComment(Layout* layout, const IniLine* line, const char* key) {
+    for (size_t i = 1; i < line->ValueLength; ++i) {
+        if (line->Value[i] != ';' || !IsBlankChar(line->Value[i - 1])) continue;
+        Emit(layout->Owner, LintWarning, line->Number, layout->Section, key,
+             "holds a comment after \";\", which the profile functions keep as part of the value: put the "
+             "comment on a line of its own",
+             nullptr, nullptr);
+        return;
+    }
+}
+
 void VisitLayoutLine(void* context, const IniLine* line) {
     Layout* layout = static_cast<Layout*>(context);
     CopySpan(layout->Section, sizeof layout->Section, line->Section, line->SectionLength);
@@ -746,6 +759,7 @@ void VisitLayoutLine(void* context, const IniLine* line) {
     if (layout->Kind == UnreadSection) return;
     CheckDuplicateKey(layout, line, key);
     CheckKeyName(layout, line, key);
+    CheckInlineComment(layout, line, key);
 }
 
 // Sections and keys the installer never reads, and keys set twice.

@@ -160,6 +160,8 @@ const Row Rows[] = {
     {"install.inf", "[Installd]", "[Install_de]", nullptr, "install.inf:16 error",
      "[Install_de]: looks like the file list of language 2, which the installer reads from [installd] only"},
     {"install.inf", "", "Dir=Tool\n", nullptr, "install.inf:1 warning", "key Dir stands before the first section header"},
+    {"install.inf", "Dir=Tool", "Dir=Tool ; folder on the PC", nullptr, "install.inf:5 warning",
+     "[Destination] Dir: holds a comment after \";\", which the profile functions keep as part of the value"},
     {"install.inf", "Dir=Tool", "Dir=Tool\nDIR=Other", nullptr, "install.inf:6 warning",
      "[Destination] DIR: is set again here; the profile functions take the first one, on line 5"},
     {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[destination]\nDir=Other", nullptr,
