@@ -181,6 +181,28 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
                   "install.inf:4: error: [install] 1: \"t.ini\" is not in the package folder", true);
 }
 
+TEST_F(CepackTest, BuildLeavesOutVersionControlLeftoversAndEarlierPackages) {
+    std::string stub = Out("stub.exe"), earlier = Out("earlier.exe"), text;
+    WriteBytes(stub, "MZ stub");
+    ASSERT_EQ(Build(earlier, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
+    ScratchDir input("in");
+    MakeTree(input.Path(), {{"readme.txt", "x"}, {".git/config", "x"}, {"sub/.SVN/entries", "x"}, {".hg/store", "x"},
+                            {"CVS/Root", "x"}, {"notes.txt~", "x"}, {".notes.txt.swp", "x"}, {"old.BAK", "x"},
+                            {"#draft#", "x"}, {"pics/THUMBS.DB", "x"}, {"Desktop.ini", "x"}, {".DS_Store", "x"},
+                            {"old/Earlier.EXE", ReadBytes(earlier)}, {"tool.exe", ReadBytes(stub)},
+                            {"Setup.exe", ReadBytes(earlier)}});
+    ASSERT_EQ(Build(Out("p.zip"), input.Path(), &text), 0) << text;
+    std::vector<ListedEntry> walked;
+    ASSERT_EQ(WalkDirectory(Out("p.zip"), &walked), ArchiveOpen);
+    std::vector<std::string> names;
+    for (const ListedEntry& e : walked) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Setup.exe", "readme.txt", "tool.exe"}));
+    for (const char* note : {"note: .git: version-control folder, left out", "sub/.SVN: version-control folder",
+                             "pics/THUMBS.DB: editor or system leftover", "old/Earlier.EXE: an earlier package"}) {
+        EXPECT_NE(text.find(note), std::string::npos) << note << "\n" << text;
+    }
+}
+
 TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {
     ScratchDir elsewhere("else");
     WriteBytes(elsewhere.Join("target.txt"), "linked content");
