@@ -83,6 +83,8 @@ TEST_F(CepackTest, BuildBehindAStubExtractsLikeZipfileAndTheWalk) {
     std::string text;
     ASSERT_EQ(Build(package, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
     EXPECT_EQ(ReadBytes(package).substr(0, 30002), ReadBytes(stub));
+    EXPECT_NE(text.find(": " + std::to_string(ReadBytes(package).size()) + " bytes, 5 files ("), std::string::npos)
+        << text;
 
     ScratchDir theirs("theirs"), ours("ours"), cli("cli");
     ASSERT_TRUE(OracleExtract(package, theirs.Path()));

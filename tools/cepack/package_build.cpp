@@ -347,13 +347,16 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
         streams.err << "cepack: " << options.output << ": " << error << "\n";
         return ExitWriteError;
     }
-    if (!output.Commit(!options.stub.empty())) {
+    // Everything went in in order, so the end is the package's size.
+    off_t written = ftello(output.File());
+    if (written < 0 || !output.Commit(!options.stub.empty())) {
         streams.err << "cepack: " << options.output << ": can't be written\n";
         return ExitWriteError;
     }
     uint64_t total = 0;
     for (const SourceFile& f : files) total += f.size;
-    streams.out << "cepack: wrote " << options.output << ": " << files.size() << " files, " << total << " bytes\n";
+    streams.out << "cepack: wrote " << options.output << ": " << written << " bytes, " << files.size() << " files ("
+                << total << " bytes unpacked)\n";
     return ExitOk;
 }
 
