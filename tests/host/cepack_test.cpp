@@ -285,6 +285,13 @@ TEST_F(CepackTest, MessagesForMissingForeignAndDefectivePackages) {
         EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
         EXPECT_NE(text.find("not a package"), std::string::npos) << text;
 
+        // A bare stub: its reader's signature table holds an end record's first bytes, as in zipstub.exe.
+        const std::string table(
+            "PK\x05\x06\x03\x00\x01\x02\x03\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x40\x00\x00", 22);
+        WriteBytes(p, "MZ" + testutil::RandomBytes(5000, 4) + table + testutil::RandomBytes(5000, 5));
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
+        EXPECT_NE(text.find("not a package"), std::string::npos) << text;
+
         // A download cut short inside the data still ends in an end record
         // here, but the directory it points to is gone.
         ASSERT_EQ(Build(p, source_.Path()), 0);
