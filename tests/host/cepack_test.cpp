@@ -66,7 +66,8 @@ TEST_F(CepackTest, HelpAndUsage) {
     std::string text;
     EXPECT_EQ(Cepack("--help", &text), 0);
     for (const char* line : {"cepack build", "cepack verify", "cepack list", "cepack extract", "  0  success",
-                             "  3  not a package", "  4  defective", "  6  build refused"}) {
+                             "extract: not a package", "extract: defective", "  6  build refused", "new's shared",
+                             "new's folder", "new's\n     DIR exists"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(Cepack("--version", &text), 0);

@@ -66,12 +66,16 @@ const char* const HelpText =
     "\n"
     "exit status:\n"
     "  0  success\n"
-    "  1  bad command line\n"
-    "  2  the package, the stub or the input directory can't be read\n"
-    "  3  not a package (no ZIP end record)\n"
-    "  4  defective package (the launcher would refuse it); verify found faults\n"
-    "  5  the output can't be written\n"
-    "  6  build refused the input; lint found errors (see the messages)\n";
+    "  1  bad command line (any command)\n"
+    "  2  the input can't be read: build's directory or stub, new's shared\n"
+    "     install.exe, the package of list, verify and extract, lint's folder\n"
+    "  3  list, verify, extract: not a package (no ZIP end record)\n"
+    "  4  list, verify, extract: defective package (the launcher would refuse\n"
+    "     it); verify found faults\n"
+    "  5  the output can't be written: build's package, new's folder, extract's\n"
+    "     destination, verify's temporary directory\n"
+    "  6  build refused the input; lint found errors (see the messages); new's\n"
+    "     DIR exists and is not empty\n";
 
 int Usage(const Streams& s, const std::string& complaint) {
     s.err << "cepack: " << complaint << "\n" << "Try 'cepack --help'.\n";
