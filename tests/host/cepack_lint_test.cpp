@@ -54,6 +54,15 @@ TEST_F(CepackLintTest, TheSamplePassesAndBuilds) {
         << text;
 }
 
+// A file build leaves out is not in the package the installer reads.
+TEST_F(CepackLintTest, AFileBuildLeavesOutIsMissing) {
+    Replace("3=readme.txt", "3=readme.bak");
+    ASSERT_TRUE(testutil::WriteFileBytes(folder_.Join("readme.bak"), "backup"));
+    std::string text;
+    EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
+    EXPECT_NE(text.find("\"readme.bak\" is not in the package folder"), std::string::npos) << text;
+}
+
 TEST_F(CepackLintTest, WarningsAreShownAndTheBuildGoesOn) {
     Replace("Dir=SampleNotes", "Dir=Vendor\\SampleNotes");
     std::string text;

@@ -67,7 +67,8 @@ TEST_F(CepackTest, HelpAndUsage) {
     std::string text;
     EXPECT_EQ(Cepack("--help", &text), 0);
     for (const char* line : {"cepack build", "cepack verify", "cepack list", "cepack extract", "  0  success",
-                             "  3  not a package", "  4  defective", "  6  build refused"}) {
+                             "extract: not a package", "extract: defective", "  6  build refused", "new's shared",
+                             "new's folder", "new's\n     DIR exists"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(Cepack("--version", &text), 0);
@@ -84,6 +85,8 @@ TEST_F(CepackTest, BuildBehindAStubExtractsLikeZipfileAndTheWalk) {
     std::string text;
     ASSERT_EQ(Build(package, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
     EXPECT_EQ(ReadBytes(package).substr(0, 30002), ReadBytes(stub));
+    EXPECT_NE(text.find(": " + std::to_string(ReadBytes(package).size()) + " bytes, 5 files ("), std::string::npos)
+        << text;
 
     ScratchDir theirs("theirs"), ours("ours"), cli("cli");
     ASSERT_TRUE(OracleExtract(package, theirs.Path()));
@@ -200,6 +203,28 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
                   "install.inf:4: error: [install] 1: \"t.ini\" is not in the package folder", true);
 }
 
+TEST_F(CepackTest, BuildLeavesOutVersionControlLeftoversAndEarlierPackages) {
+    std::string stub = Out("stub.exe"), earlier = Out("earlier.exe"), text;
+    WriteBytes(stub, "MZ stub");
+    ASSERT_EQ(Build(earlier, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
+    ScratchDir input("in");
+    MakeTree(input.Path(), {{"readme.txt", "x"}, {".git/config", "x"}, {"sub/.SVN/entries", "x"}, {".hg/store", "x"},
+                            {"CVS/Root", "x"}, {"notes.txt~", "x"}, {".notes.txt.swp", "x"}, {"old.BAK", "x"},
+                            {"#draft#", "x"}, {"pics/THUMBS.DB", "x"}, {"Desktop.ini", "x"}, {".DS_Store", "x"},
+                            {"old/Earlier.EXE", ReadBytes(earlier)}, {"tool.exe", ReadBytes(stub)},
+                            {"Setup.exe", ReadBytes(earlier)}});
+    ASSERT_EQ(Build(Out("p.zip"), input.Path(), &text), 0) << text;
+    std::vector<ListedEntry> walked;
+    ASSERT_EQ(WalkDirectory(Out("p.zip"), &walked), ArchiveOpen);
+    std::vector<std::string> names;
+    for (const ListedEntry& e : walked) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Setup.exe", "readme.txt", "tool.exe"}));
+    for (const char* note : {"note: .git: version-control folder, left out", "sub/.SVN: version-control folder",
+                             "pics/THUMBS.DB: editor or system leftover", "old/Earlier.EXE: an earlier package"}) {
+        EXPECT_NE(text.find(note), std::string::npos) << note << "\n" << text;
+    }
+}
+
 TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {
     ScratchDir elsewhere("else");
     WriteBytes(elsewhere.Join("target.txt"), "linked content");
@@ -277,6 +302,13 @@ TEST_F(CepackTest, MessagesForMissingForeignAndDefectivePackages) {
         EXPECT_NE(text.find("no such file"), std::string::npos) << text;
 
         WriteBytes(p, testutil::RandomBytes(10000, 3));
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
+        EXPECT_NE(text.find("not a package"), std::string::npos) << text;
+
+        // A bare stub: its reader's signature table holds an end record's first bytes, as in zipstub.exe.
+        const std::string table(
+            "PK\x05\x06\x03\x00\x01\x02\x03\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x40\x00\x00", 22);
+        WriteBytes(p, "MZ" + testutil::RandomBytes(5000, 4) + table + testutil::RandomBytes(5000, 5));
         EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
         EXPECT_NE(text.find("not a package"), std::string::npos) << text;
 

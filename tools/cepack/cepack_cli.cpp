@@ -39,6 +39,11 @@ const char* const HelpText =
     "         A folder with the installer's setup file is linted first: refused\n"
     "         when that finds errors (--no-lint packs it anyway); warnings are\n"
     "         printed and the build goes on.\n"
+    "         Left out, each with a note: version-control folders (.git .svn\n"
+    "         .hg CVS), editors' and the system's leftovers (*~ *.swp *.bak #*#\n"
+    "         Thumbs.db desktop.ini .DS_Store, in any case) and earlier packages\n"
+    "         (an .exe carrying a ZIP payload, except setup.exe, install.exe and\n"
+    "         insstart.exe at the top); lint sees the folder the same way.\n"
     "new      writes a package folder to start from: install.inf for the\n"
     "         languages (en de fr es it nl; the first is the default), one\n"
     "         application manager .ini each, a placeholder cabinet, install.exe\n"
@@ -61,12 +66,16 @@ const char* const HelpText =
     "\n"
     "exit status:\n"
     "  0  success\n"
-    "  1  bad command line\n"
-    "  2  the package, the stub or the input directory can't be read\n"
-    "  3  not a package (no ZIP end record)\n"
-    "  4  defective package (the launcher would refuse it); verify found faults\n"
-    "  5  the output can't be written\n"
-    "  6  build refused the input; lint found errors (see the messages)\n";
+    "  1  bad command line (any command)\n"
+    "  2  the input can't be read: build's directory or stub, new's shared\n"
+    "     install.exe, the package of list, verify and extract, lint's folder\n"
+    "  3  list, verify, extract: not a package (no ZIP end record)\n"
+    "  4  list, verify, extract: defective package (the launcher would refuse\n"
+    "     it); verify found faults\n"
+    "  5  the output can't be written: build's package, new's folder, extract's\n"
+    "     destination, verify's temporary directory\n"
+    "  6  build refused the input; lint found errors (see the messages); new's\n"
+    "     DIR exists and is not empty\n";
 
 int Usage(const Streams& s, const std::string& complaint) {
     s.err << "cepack: " << complaint << "\n" << "Try 'cepack --help'.\n";

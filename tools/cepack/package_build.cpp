@@ -1,4 +1,4 @@
-// cepack build: every file of a directory into a ZIP behind the launcher stub,
+// cepack build: the files of a directory into a ZIP behind the launcher stub,
 // refusing up front whatever the launcher could not extract.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@
 #include "support/text.h"
 #include "tools/cepack/cepack.h"
 #include "tools/cepack/host_paths.h"
+#include "tools/cepack/package_files.h"
 #include "tools/cepack/zip_writer.h"
 
 namespace fs = std::filesystem;
@@ -189,7 +190,13 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
         std::string relative = it->path().lexically_relative(root).generic_string();
         std::error_code statError;
         fs::file_status status = fs::status(it->path(), statError);
-        if (fs::is_directory(status)) {
+        bool directory = fs::is_directory(status);
+        if (std::string why = LeftOutReason(relative, it->path(), directory); !why.empty()) {
+            err << "cepack: note: " << relative << ": " << why << ", left out\n";
+            if (directory) it.disable_recursion_pending();
+            continue;
+        }
+        if (directory) {
             if (it->is_symlink()) err << "cepack: note: " << relative << ": link to a directory, not followed\n";
             else if (fs::is_empty(it->path(), statError)) err << "cepack: note: " << relative << ": empty directory, not packed\n";
             continue;
@@ -340,13 +347,16 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
         streams.err << "cepack: " << options.output << ": " << error << "\n";
         return ExitWriteError;
     }
-    if (!output.Commit(!options.stub.empty())) {
+    // Everything went in in order, so the end is the package's size.
+    off_t written = ftello(output.File());
+    if (written < 0 || !output.Commit(!options.stub.empty())) {
         streams.err << "cepack: " << options.output << ": can't be written\n";
         return ExitWriteError;
     }
     uint64_t total = 0;
     for (const SourceFile& f : files) total += f.size;
-    streams.out << "cepack: wrote " << options.output << ": " << files.size() << " files, " << total << " bytes\n";
+    streams.out << "cepack: wrote " << options.output << ": " << written << " bytes, " << files.size() << " files ("
+                << total << " bytes unpacked)\n";
     return ExitOk;
 }
 

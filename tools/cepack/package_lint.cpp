@@ -12,6 +12,7 @@
 
 #include "installer/setup_lint.h"
 #include "tools/cepack/cepack.h"
+#include "tools/cepack/package_files.h"
 
 namespace fs = std::filesystem;
 
@@ -113,8 +114,16 @@ bool CollectFolder(Folder* folder) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(folder->dir, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
+        // Named as build names it: a link under its own name.
+        std::string relative = it->path().lexically_relative(folder->dir).generic_string();
+        bool directory = it->is_directory(ec);
+        // Only what build packs is in the package the installer reads.
+        if (!ec && !LeftOutReason(relative, it->path(), directory).empty()) {
+            if (directory) it.disable_recursion_pending();
+            continue;
+        }
         if (!it->is_regular_file(ec)) continue;
-        folder->files.emplace(InstallerView(fs::relative(it->path(), folder->dir).generic_string()), it->path());
+        folder->files.emplace(InstallerView(relative), it->path());
     }
     return !ec;
 }

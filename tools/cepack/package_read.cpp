@@ -24,12 +24,26 @@ namespace cepack {
 namespace {
 
 constexpr uint32_t EndRecordSize = 22;
-constexpr uint32_t EntryCountAt = 10;  // total entries, in the end record
+constexpr uint32_t DiskNumberAt = 4;      // this disk, then the directory's disk
+constexpr uint32_t DiskEntryCountAt = 8;  // entries on this disk
+constexpr uint32_t EntryCountAt = 10;     // total entries, in the end record
+
+// The signature bytes alone also sit in any program that reads ZIP files,
+// the launcher stub among them; a record some archiver wrote names its own
+// disk as the directory's and counts no more entries there than in all.
+bool LooksWritten(const char* record) {
+    auto le16 = [&](uint32_t k) {
+        return static_cast<unsigned>(static_cast<unsigned char>(record[k]) |
+                                     static_cast<unsigned char>(record[k + 1]) << 8);
+    };
+    return le16(DiskNumberAt) == le16(DiskNumberAt + 2) && le16(DiskEntryCountAt) <= le16(EntryCountAt);
+}
 
 // The entry count of the end record the launcher would take (the last
 // signature with room for the record's fixed part), read independently of
-// the launcher's code; nothing without an end record.
-std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath) {
+// the launcher's code; nothing without an end record. With writtenOnly,
+// signatures that don't look like a written record are passed over.
+std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool writtenOnly = false) {
     std::ifstream in(hostPath, std::ios::binary);
     std::error_code ec;
     uint64_t size = fs::file_size(hostPath, ec);
@@ -45,7 +59,7 @@ std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath) {
         if (!in.read(bytes.data(), static_cast<std::streamsize>(length))) return std::nullopt;
         for (uint64_t i = length - EndRecordSize + 1; i-- > 0;) {
             if (start + i + EndRecordSize <= size && bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 5 &&
-                bytes[i + 3] == 6) {
+                bytes[i + 3] == 6 && (!writtenOnly || LooksWritten(&bytes[i]))) {
                 auto at = [&](uint64_t k) { return static_cast<unsigned char>(bytes[i + k]); };
                 return static_cast<uint16_t>(at(EntryCountAt) | at(EntryCountAt + 1) << 8);
             }
@@ -87,7 +101,7 @@ int OpenPackage(const std::string& package, std::string* corePath, const Streams
     if (result == ArchiveOpen && !directory.EndReached) {
         why = "its central directory breaks off at a damaged header or disagrees with the end record's entry count";
     }
-    if (result == ArchiveUnreadable && !EndRecordEntryCount(package)) {
+    if (result == ArchiveUnreadable && !EndRecordEntryCount(package, true)) {
         s.err << "cepack: " << package << ": not a package (no ZIP end record found)\n";
         return ExitNotPackage;
     }

@@ -1,0 +1,21 @@
+// Which files of a package folder go into the package: build packs them and
+// lint reads them, so both agree on what the customer gets.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace cepack {
+
+// Why an entry below the package folder stays out of the package (a
+// version-control folder, an editor's or the system's leftovers, an earlier
+// package), or empty when it goes in. relative is "/"-separated from the
+// folder; path is the entry on the host. A directory left out is left out
+// whole.
+std::string LeftOutReason(const std::string& relative, const std::filesystem::path& path, bool directory);
+
+// Whether the launcher's directory reader finds a package payload in the
+// file: an end record leading to at least one entry.
+bool CarriesPackagePayload(const std::filesystem::path& path);
+
+}  // namespace cepack
