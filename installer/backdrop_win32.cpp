@@ -1,6 +1,7 @@
 // The full-screen backdrop: a dark blue fill, the product title in large
 // letters at the top left and the copyright line at the bottom left, each
 // over a black shadow.
+#include "installer/backdrop_layout.h"
 #include "installer/install_win32.h"
 
 namespace {
@@ -11,18 +12,7 @@ const COLORREF ShadowColour = RGB(0, 0, 0);
 
 constexpr int TitleShadowOffset = 5;
 constexpr int CopyrightShadowOffset = 3;
-constexpr int TitleMargin = 10;
-
-struct FontHeights {
-    int Title;
-    int Copyright;
-};
-
-FontHeights FontHeightsFor(int screenWidth) {
-    if (screenWidth >= 1 && screenWidth <= 599) return {60, 20};
-    if (screenWidth >= 600 && screenWidth <= 900) return {80, 25};
-    return {100, 30};
-}
+constexpr int TitleMargin = BackdropTitleMargin;
 
 // The title is in the ANSI code page, so the font takes the system's
 // character set: ANSI_CHARSET would draw a Cyrillic or Greek title in
@@ -57,8 +47,8 @@ void EraseBackdrop(HWND window, HDC hdc) {
 }
 
 void PaintBackground(HDC hdc) {
-    FontGuard titleFont(CreateBackdropFont(FontHeightsFor(GetSystemMetrics(SM_CXSCREEN)).Title));
-    FontGuard copyrightFont(CreateBackdropFont(FontHeightsFor(GetSystemMetrics(SM_CXSCREEN)).Copyright));
+    FontGuard titleFont(CreateBackdropFont(BackdropFontHeightsFor(GetSystemMetrics(SM_CXSCREEN)).Title));
+    FontGuard copyrightFont(CreateBackdropFont(BackdropFontHeightsFor(GetSystemMetrics(SM_CXSCREEN)).Copyright));
     SetBkMode(hdc, TRANSPARENT);
     RECT r;
     GetClientRect(MainWindowHandle(), &r);

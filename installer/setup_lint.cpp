@@ -1,6 +1,7 @@
 #include "installer/setup_lint.h"
 
 #include "installer/app_manager.h"
+#include "installer/backdrop_layout.h"
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
 #include "support/platform.h"
@@ -182,11 +183,31 @@ bool ListItem(const char* value, int index, char* item) {
     return true;
 }
 
+// The title must fit one line of the backdrop on the smallest screen it is
+// likely to meet, 800x600: a second line runs under the installer's dialogs.
+constexpr int SmallScreenWidth = 800;
+
+void CheckTitleWidth(Lint* lint, const char* title) {
+    int room = SmallScreenWidth - 2 * BackdropTitleMargin;
+    int32_t width = BackdropTitleWidth(title, BackdropFontHeightsFor(SmallScreenWidth).Title);
+    if (width <= room) return;
+    char widthText[12];
+    char roomText[12];
+    ListKey(static_cast<int>(width), widthText);
+    ListKey(room, roomText);
+    Report(lint, LintWarning, "Installation", "Program",
+           "is %s pixels wide on the backdrop of an 800x600 screen, which has room for %s on one line: the rest "
+           "wraps under the installer's dialogs; shorten it",
+           widthText, roomText);
+}
+
 void CheckInstallation(Lint* lint) {
     char value[PathBufferSize];
     ReadSetupText("Installation", "Program", "", value, PathMaxChars);
     if (value[0] == 0) {
         Report(lint, LintWarning, "Installation", "Program", "is not set: the backdrop and captions have no title");
+    } else {
+        CheckTitleWidth(lint, value);
     }
 }
 

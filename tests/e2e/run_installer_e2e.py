@@ -215,7 +215,7 @@ def whole_road(s):
         f.write(b"installed earlier")
     win_ce = r"C:\Program Files (x86)\Microsoft ActiveSync"
     win_dest = win_ce + r"\Sample Notes"
-    title = "Installation Sample Notes for Pocket PC"
+    title = "Installation Sample Notes"
     steps = [f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}",
              f"dialog|{LANGUAGE_TITLE}|30000"] + s.shot_steps("language") + [
              "select|100|1", "click|1", f"dialog|{title}|20000", f"settext|101|{win_dest}"] + \

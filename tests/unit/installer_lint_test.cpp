@@ -147,6 +147,9 @@ const Row Rows[] = {
     {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n3=readme.txt", nullptr, "install.inf:24 error",
      "[Backup data] 2: is missing or empty: the installer reads the list only up to it, so it never backs up 3"},
     // Sections and keys the installer never reads, and keys it reads once.
+    {"install.inf", "Program=Tool", "Program=Field Log for Pocket PC 2003", nullptr, "install.inf:2 warning",
+     "[Installation] Program: is 992 pixels wide on the backdrop of an 800x600 screen, which has room for 780"},
+    {"install.inf", "Program=Tool", "Program=Field Log for Pocket", nullptr, nullptr, nullptr},
     {"install.inf", "Program=Tool", "Program=Tool\nProgramm=Tool", nullptr, "install.inf:3 warning",
      "[Installation] Programm: the installer reads no key of that name: did you mean Program?"},
     {"install.inf", "Dir=Tool", "Dir=Tool\nFolder=Tool", nullptr, "install.inf:6 warning",
