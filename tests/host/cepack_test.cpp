@@ -144,8 +144,12 @@ TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
     ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Sample Notes' --languages en,de,fr",
                                   &text), 0) << text;
     EXPECT_EQ(ReadBytes(folder + "\\install.exe"), installer);
-    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
+    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 6) << text;
+    EXPECT_NE(text.find("samplenotes.arm.cab: error: is cepack new's placeholder"), std::string::npos) << text;
     EXPECT_NE(Run(cepack + " new " + Q(folder) + " --title Again", &text), 0) << "never overwrites";
+    ASSERT_EQ(Sh("cp " + Q(std::string(CE_SOURCE_DIR) + "/examples/sample/samplenotes.arm.cab") + " " +
+                 Q(folder + "\\samplenotes.arm.cab")),
+              0);
 
     // Without install.exe the shared one is packed; without --stub the shared stub leads.
     testutil::RemoveTree(folder + "\\install.exe");
