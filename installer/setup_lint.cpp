@@ -243,9 +243,10 @@ bool InList(Lint* lint, const char* name, int count) {
 
 // A file that the application manager takes from beside the .ini: in the
 // package and copied by the same language's list.
-void CheckBesideIni(Lint* lint, LintSeverity severity, const char* section, const char* key, const char* iniName,
-                    const char* name, int listCount, const char* languageKey) {
-    char packaged[PathBufferSize];
+// Reports it where it is missing; packaged (PathBufferSize bytes) gets its
+// name in the package. True where the folder holds it.
+bool CheckBesideIni(Lint* lint, LintSeverity severity, const char* section, const char* key, const char* iniName,
+                    const char* name, int listCount, const char* languageKey, char* packaged) {
     TextCopyMax(packaged, iniName, PathMaxChars);
     char* slash = ScanCharBack(packaged, '\\');
     if (slash == nullptr) slash = ScanCharBack(packaged, '/');
@@ -253,14 +254,16 @@ void CheckBesideIni(Lint* lint, LintSeverity severity, const char* section, cons
     else slash[1] = 0;
     TextAppendMax(packaged, name, PathMaxChars);
     // A listed file is looked for in the folder by the list's own check.
-    if (IsInsideName(packaged) && InList(lint, packaged, listCount)) return;
-    if (!IsInsideName(packaged) || !lint->Sink->FileExists(lint->Sink->Context, packaged)) {
+    bool inside = IsInsideName(packaged);
+    if (inside && InList(lint, packaged, listCount)) return lint->Sink->FileExists(lint->Sink->Context, packaged);
+    if (!inside || !lint->Sink->FileExists(lint->Sink->Context, packaged)) {
         Report(lint, severity, section, key, "\"%s\" is not in the package folder", packaged);
-    } else {
-        Report(lint, severity, section, key,
-               "\"%s\" is not in the file list of language %s: the installer does not copy it beside the .ini",
-               packaged, languageKey);
+        return false;
     }
+    Report(lint, severity, section, key,
+           "\"%s\" is not in the file list of language %s: the installer does not copy it beside the .ini",
+           packaged, languageKey);
+    return true;
 }
 
 void CheckCabFiles(Lint* lint, const char* component, const char* iniName, int listCount, const char* languageKey) {
@@ -281,7 +284,12 @@ void CheckCabFiles(Lint* lint, const char* component, const char* iniName, int l
                    "separate the names with commas only",
                    name);
         } else {
-            CheckBesideIni(lint, LintError, component, "CabFiles", iniName, name, listCount, languageKey);
+            char packaged[PathBufferSize];
+            if (CheckBesideIni(lint, LintError, component, "CabFiles", iniName, name, listCount, languageKey,
+                               packaged) &&
+                lint->Sink->CheckCabinet != nullptr) {
+                lint->Findings += lint->Sink->CheckCabinet(lint->Sink->Context, packaged);
+            }
         }
     }
 }
@@ -297,7 +305,10 @@ void CheckComponent(Lint* lint, const char* component, const char* iniName, int 
     // Without an icon file the manager shows its own icon. DeviceFile names a
     // file on the device, not in the package.
     IniReadString(lint->Ini, component, "IconFile", "", value, sizeof value);
-    if (value[0] != 0) CheckBesideIni(lint, LintWarning, component, "IconFile", iniName, value, listCount, languageKey);
+    char packaged[PathBufferSize];
+    if (value[0] != 0) {
+        CheckBesideIni(lint, LintWarning, component, "IconFile", iniName, value, listCount, languageKey, packaged);
+    }
 }
 
 // The .ini as the application manager reads it.

@@ -28,6 +28,9 @@ struct LintSink {
     // lint returns; false when it cannot be read. Null: .ini files unchecked.
     bool (*ReadFile)(void* context, const char* name, IniText* text);
     void* Context;
+    // Checks a cabinet that a CabFiles value names and the folder holds,
+    // reporting through Report; returns how many findings. Null: unchecked.
+    int (*CheckCabinet)(void* context, const char* name);
 };
 
 // Reports every problem found and returns how many there were.

@@ -10,6 +10,7 @@ import io
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -269,6 +270,33 @@ variants = {
 }
 for name, data in variants.items():
     put("setup", name + ".inf", data)
+
+# ---- cabinets: the sample's device cabinet and plain ones from gcab ---------
+cab = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "sample",
+                   "samplenotes.arm.cab")
+if os.path.exists(cab):
+    put("cabinet", "sample-device.cab", read(cab))
+    device = read(cab)
+    # The same with a header reserve and the names of a cabinet set, the
+    # offsets moved on by what they take.
+    extra = b"\x04\x00\x00\x00abcd" + b"prev.cab\0disk1\0next.cab\0disk2\0"
+    total, files_at = struct.unpack_from("<I", device, 8)[0], struct.unpack_from("<I", device, 16)[0]
+    data_at = struct.unpack_from("<I", device, 36)[0]
+    moved = (device[:8] + struct.pack("<I", total + len(extra)) + device[12:16] + struct.pack("<I", files_at + len(extra))
+             + device[20:30] + b"\x07\x00" + device[32:36] + extra + struct.pack("<I", data_at + len(extra))
+             + device[40:])
+    put("cabinet", "reserve-and-set.cab", moved)
+if have("gcab"):
+    work = tempfile.mkdtemp(prefix="ce-seeds-")
+    try:
+        src = os.path.join(work, "src")
+        tree(src)
+        for key, flags in [("gcab-plain", "-c"), ("gcab-mszip", "-cz")]:
+            path = os.path.join(work, key + ".cab")
+            if run(["gcab", flags, path, "install.inf", "demo.ini"], src) is not None:
+                put("cabinet", key + ".cab", read(path))
+    finally:
+        shutil.rmtree(work)
 
 for fuzzer in sorted(made):
     print(f"make-seeds: {made[fuzzer]} seeds for {fuzzer}")

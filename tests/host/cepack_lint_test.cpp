@@ -2,6 +2,7 @@
 // copies of it with one fault each.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -119,6 +120,47 @@ TEST_F(CepackLintTest, FileNamesMatchWithoutCaseAndTheSetupFileFollowsTheInstall
     fs::remove(NativePath(folder_.Join("setup.exe")));
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
     EXPECT_NE(text.find("install.inf: error: not found, and no setup.exe"), std::string::npos) << text;
+}
+
+// The sample's cabinet (examples/make-sample-cab.py) with one byte edit each:
+// at >= 0 writes to there, else from is replaced; keep > 0 cuts the file.
+struct CabinetEdit {
+    int at;
+    const char* from;
+    std::string to;
+    size_t keep;
+    const char* finding;
+    int status;
+};
+
+const CabinetEdit CabinetEdits[] = {
+    {-1, "MSCF", "MSCX", 0, "error: is not a cabinet (no \"MSCF\" signature)", 6},
+    {-1, "MSCF", "MSCF placeholder: x", 0, "error: is cepack new's placeholder, not a cabinet", 6},
+    {25, "", "\x02", 0, "error: is not a cabinet the application manager can read: its format version is 2.3", 6},
+    {-1, "", "", 400, "error: is cut short: its header gives 455 bytes, the file has 400", 6},
+    {26, "", std::string("\x00\x40", 2), 0, "error: is damaged: its folder table runs past the end", 6},
+    {16, "", std::string("\x00\x10", 2), 0, "error: is damaged: its file table runs past the end", 6},
+    {-1, "~1.000", "~1.00X", 0, "error: holds no device setup file (no member named NAME.000)", 6},
+    {-1, "MSCE", "XSCE", 0, "warning: its device setup file SAMPLE~1.000 does not start with \"MSCE\"", 0},
+};
+
+TEST_F(CepackLintTest, EveryNamedCabinetIsOneTheApplicationManagerTakes) {
+    const std::string cab = folder_.Join("samplenotes.arm.cab");
+    std::string original;
+    ASSERT_TRUE(testutil::ReadFileBytes(cab, &original));
+    for (const CabinetEdit& e : CabinetEdits) {
+        SCOPED_TRACE(e.finding);
+        std::string bytes = original;
+        if (e.at >= 0) bytes.replace(static_cast<size_t>(e.at), e.to.size(), e.to);
+        else if (*e.from) bytes.replace(bytes.find(e.from), std::strlen(e.from), e.to);
+        if (e.keep > 0) bytes.resize(e.keep);
+        ASSERT_TRUE(testutil::WriteFileBytes(cab, bytes));
+        std::string text;
+        EXPECT_EQ(Cepack("lint " + Folder(), &text), e.status) << text;
+        // Named by three .ini files, reported once.
+        EXPECT_EQ(text.find(NativePath(cab) + ": " + e.finding), 0u) << text;
+        EXPECT_NE(text.find(e.status ? ": 1 error, 0 warnings" : ": 0 errors, 1 warning"), std::string::npos) << text;
+    }
 }
 
 }  // namespace

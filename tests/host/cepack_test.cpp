@@ -148,8 +148,20 @@ TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
     ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Sample Notes' --languages en,de,fr",
                                   &text), 0) << text;
     EXPECT_EQ(ReadBytes(folder + "\\install.exe"), installer);
-    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
+    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 6) << text;
+    EXPECT_NE(text.find("samplenotes.arm.cab: error: is cepack new's placeholder"), std::string::npos) << text;
     EXPECT_NE(Run(cepack + " new " + Q(folder) + " --title Again", &text), 0) << "never overwrites";
+    // --cab puts the author's cabinet in, under its own name, and names it in the lists.
+    folder = Out("Notes2");
+    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Other Notes' --languages en,de --cab " +
+                      Q(std::string(CE_SOURCE_DIR) + "/examples/sample/samplenotes.arm.cab"),
+                  &text),
+              0)
+        << text;
+    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
+    EXPECT_NE(ReadBytes(folder + "\\othernotes_de.ini").find("CabFiles=samplenotes.arm.cab"), std::string::npos);
+    EXPECT_EQ(Run(cepack + " new " + Q(Out("Notes3")) + " --title X --cab " + Q(folder + "\\install.inf"), &text), 1)
+        << text;
 
     // Without install.exe the shared one is packed; without --stub the shared stub leads.
     testutil::RemoveTree(folder + "\\install.exe");

@@ -38,7 +38,7 @@ bool Read(void* context, const char* name, IniText* text) {
 Package LintOf(const std::string& text, std::map<std::string, std::string> files) {
     Package package{std::move(files), {}, {}};
     IniText ini{text.data(), text.size()};
-    LintSink sink{Record, Exists, Read, &package};
+    LintSink sink{Record, Exists, Read, &package, nullptr};
     int n = LintSetupFile(&ini, "install.inf", &sink);
     EXPECT_EQ(n, static_cast<int>(package.findings.size()));
     return package;

@@ -43,6 +43,7 @@ struct NewOptions {
     std::string directory;
     std::string title;                   // UTF-8
     std::vector<std::string> languages;  // codes such as "en", the first the default
+    std::string cabinet;                 // --cab: the author's cabinet; empty: a placeholder
 };
 
 int RunBuild(const BuildOptions& options, const Streams& streams);

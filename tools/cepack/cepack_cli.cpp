@@ -14,7 +14,7 @@ namespace {
 
 const char* const HelpText =
     "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint] DIR\n"
-    "       cepack new DIR --title TITLE [--languages en,de,fr]\n"
+    "       cepack new DIR --title TITLE [--languages en,de,fr] [--cab FILE.cab]\n"
     "       cepack list PACKAGE\n"
     "       cepack verify PACKAGE\n"
     "       cepack extract PACKAGE DIR\n"
@@ -46,8 +46,11 @@ const char* const HelpText =
     "         insstart.exe at the top); lint sees the folder the same way.\n"
     "new      writes a package folder to start from: install.inf for the\n"
     "         languages (en de fr es it nl; the first is the default), one\n"
-    "         application manager .ini each, a placeholder cabinet, install.exe\n"
-    "         and a README.txt saying what to replace.\n"
+    "         application manager .ini each, install.exe, a README.txt saying\n"
+    "         what to replace, and the cabinet: --cab copies FILE.cab in under\n"
+    "         its own name and names it in install.inf and the .ini files;\n"
+    "         without it a placeholder stands in, which lint reports until it\n"
+    "         is replaced.\n"
     "list     one line per entry: size, compressed size, method, date, name.\n"
     "verify   test-extracts every entry with the launcher's engine into a\n"
     "         private temporary directory and checks its CRC.\n"
@@ -60,9 +63,12 @@ const char* const HelpText =
     "         and every listed .ini as the application manager reads it:\n"
     "         [CEAppManager] Version and Component, each component's section\n"
     "         with CabFiles, every cabinet (and IconFile) in the folder and in\n"
-    "         the same language's list, an Uninstall name. One line per finding,\n"
-    "         FILE:LINE: error|warning: [SECTION] KEY: message, then a count;\n"
-    "         only errors make the exit status 6.\n"
+    "         the same language's list, an Uninstall name; every such cabinet\n"
+    "         read as the application manager meets it: a whole cabinet (MSCF,\n"
+    "         not cut short) holding a device setup file NAME.000, which must\n"
+    "         start with MSCE where it is stored uncompressed. One line per\n"
+    "         finding, FILE:LINE: error|warning: [SECTION] KEY: message, then a\n"
+    "         count; only errors make the exit status 6.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -123,6 +129,8 @@ int ParseNew(const std::vector<std::string>& args, const Streams& s) {
             options.title = args[++i];
         } else if (a == "--languages" && hasValue) {
             languages = args[++i];
+        } else if (a == "--cab" && hasValue) {
+            options.cabinet = args[++i];
         } else if (!a.empty() && a[0] == '-') {
             return Usage(s, "new: unknown or incomplete option " + a);
         } else if (options.directory.empty()) {

@@ -9,8 +9,10 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "installer/setup_lint.h"
+#include "tools/cepack/cabinet_check.h"
 #include "tools/cepack/cepack.h"
 #include "tools/cepack/package_files.h"
 
@@ -59,6 +61,7 @@ struct Folder {
     std::map<std::string, std::string> texts;  // the files read so far, by InstallerView
     std::string infName;
     std::set<std::string> reported;  // the same finding reached by several languages is shown once
+    std::set<std::string> cabinets;  // checked already
     std::ostream* out;
     LintResult* result;
 };
@@ -108,6 +111,20 @@ bool ReadFile(void* context, const char* name, IniText* text) {
     }
     *text = IniText{cached->second.data(), cached->second.size()};
     return true;
+}
+
+// A cabinet as the application manager meets it, once however many .ini
+// files name it.
+int CheckCabinet(void* context, const char* name) {
+    Folder* folder = static_cast<Folder*>(context);
+    auto file = folder->files.find(Folded(name));
+    if (file == folder->files.end() || !folder->cabinets.insert(file->first).second) return 0;
+    std::vector<CabinetFinding> findings = CheckCabinetFile(file->second.string());
+    for (const CabinetFinding& f : findings) {
+        LintFinding finding{f.error ? LintError : LintWarning, name, 0, "", "", f.message.c_str()};
+        Report(folder, &finding);
+    }
+    return static_cast<int>(findings.size());
 }
 
 bool CollectFolder(Folder* folder) {
@@ -178,7 +195,7 @@ void CheckFileNames(Folder* folder) {
 
 int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
     *result = LintResult{};
-    Folder folder{dir, {}, {}, "", {}, &out, result};
+    Folder folder{dir, {}, {}, "", {}, {}, &out, result};
     std::error_code ec;
     if (!fs::is_directory(dir, ec) || !CollectFolder(&folder)) return ExitNoInput;
     folder.infName = SetupFileName(folder);
@@ -193,7 +210,7 @@ int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile
         return ExitRefused;
     }
     IniText ini{nullptr, 0};
-    LintSink sink{Report, Exists, ReadFile, &folder};
+    LintSink sink{Report, Exists, ReadFile, &folder, CheckCabinet};
     if (!ReadFile(&folder, folder.infName.c_str(), &ini)) return ExitNoInput;
     result->checked = true;
     LintSetupFile(&ini, folder.infName.c_str(), &sink);

@@ -1,5 +1,6 @@
 // cepack new: a package folder to start from. It lints clean, builds, and
-// installs; the author replaces the placeholder cabinet and the texts.
+// installs; the author puts in the cabinet (--cab, or in place of the
+// placeholder) and edits the texts.
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -82,7 +83,8 @@ std::string IniNameOf(const std::string& stem, size_t index, const Language& lan
     return index == 0 ? stem + ".ini" : stem + "_" + language.code + ".ini";
 }
 
-std::string SetupFileText(const std::string& title, const std::string& stem, const std::vector<const Language*>& langs) {
+std::string SetupFileText(const std::string& title, const std::string& stem, const std::string& cab,
+                          const std::vector<const Language*>& langs) {
     std::string t = "; Setup information file, read by install.exe beside it.\r\n"
                     "[Installation]\r\nProgram=" + title + "\r\nCopyright=(c) " + title + "\r\n\r\n"
                     "[Destination]\r\n; Made below the device manager's directory; only this last level is created.\r\n"
@@ -92,24 +94,27 @@ std::string SetupFileText(const std::string& title, const std::string& stem, con
         t += std::to_string(i + 1) + "=" + langs[i]->name + (i == 0 ? "" : std::string(",") + langs[i]->letter) + "\r\n";
     }
     t += "\r\n; The first language's list; the others take what they leave out from it.\r\n"
-         "[Install]\r\n1=" + IniNameOf(stem, 0, *langs[0]) + "\r\n2=" + stem + ".arm.cab\r\n";
+         "[Install]\r\n1=" + IniNameOf(stem, 0, *langs[0]) + "\r\n2=" + cab + "\r\n";
     for (size_t i = 1; i < langs.size(); ++i) {
         t += "\r\n[Install" + std::string(langs[i]->letter) + "]\r\n1=" + IniNameOf(stem, i, *langs[i]) + "\r\n";
     }
     return t;
 }
 
-std::string AppManagerText(const std::string& title, const std::string& stem) {
+std::string AppManagerText(const std::string& title, const std::string& cab) {
     return "[CEAppManager]\r\nVersion=1.0\r\nComponent=" + title + "\r\n\r\n[" + title + "]\r\nDescription=" + title +
-           "\r\nUninstall=" + title + "\r\nCabFiles=" + stem + ".arm.cab\r\n";
+           "\r\nUninstall=" + title + "\r\nCabFiles=" + cab + "\r\n";
 }
 
-std::string ReadmeText(const std::string& stem, const std::vector<const Language*>& langs) {
+std::string ReadmeText(const std::string& stem, const std::string& cab, bool placeholder,
+                       const std::vector<const Language*>& langs) {
     std::string inis;
     for (size_t i = 0; i < langs.size(); ++i) inis += (i ? ", " : "") + IniNameOf(stem, i, *langs[i]);
-    return "This folder was made by cepack new. Before you build the package:\r\n\r\n"
-           "- Replace " + stem + ".arm.cab with your application's cabinet file (keep the name, or change it\r\n"
-           "  in CabFiles of every .ini and in install.inf).\r\n"
+    std::string cabinet = placeholder
+        ? "- Replace " + cab + " with your application's device cabinet (keep the name, or change it\r\n"
+          "  in CabFiles of every .ini and in install.inf); cepack lint reports it until you do.\r\n"
+        : "- " + cab + " is a copy of the cabinet you gave: copy each new build of it over this one.\r\n";
+    return "This folder was made by cepack new. Before you build the package:\r\n\r\n" + cabinet +
            "- Edit install.inf: Program (the title on the installer's backdrop), Copyright, Dir (the folder\r\n"
            "  made on the PC), the language names; list further files under [Install].\r\n"
            "- Edit the application manager files " + inis + ": Description, Uninstall\r\n"
@@ -150,6 +155,22 @@ int RunNew(const NewOptions& options, const Streams& s) {
         s.err << "cepack: new: the title must be Latin-1 text of at most 200 characters\n";
         return ExitUsage;
     }
+    if (!options.cabinet.empty()) {
+        std::string name = fs::path(options.cabinet).filename().string();
+        std::string lower;
+        for (unsigned char c : name) lower += static_cast<char>(std::tolower(c));
+        // The application manager splits CabFiles at commas and keeps spaces around a name.
+        if (lower.size() <= 4 || lower.compare(lower.size() - 4, 4, ".cab") != 0 ||
+            name.find(',') != std::string::npos || name.front() == ' ') {
+            s.err << "cepack: new: --cab takes a file named NAME.cab, without commas or a leading space\n";
+            return ExitUsage;
+        }
+        std::error_code cabError;
+        if (!fs::is_regular_file(options.cabinet, cabError)) {
+            s.err << "cepack: new: " << options.cabinet << ": cannot read the cabinet\n";
+            return ExitNoInput;
+        }
+    }
     std::string lookedAt;
     std::string installer = SharedProgram("install.exe", &lookedAt);
     if (installer.empty()) {
@@ -165,19 +186,27 @@ int RunNew(const NewOptions& options, const Streams& s) {
     }
     fs::create_directories(dir, ec);
     std::string stem = StemOf(*title);
-    bool ok = !ec && WriteText(dir / "install.inf", SetupFileText(*title, stem, langs)) &&
-              WriteText(dir / (stem + ".arm.cab"), "MSCF placeholder: replace with your application's cabinet\r\n") &&
-              WriteText(dir / "README.txt", ReadmeText(stem, langs));
+    bool placeholder = options.cabinet.empty();
+    std::string cab = placeholder ? stem + ".arm.cab" : fs::path(options.cabinet).filename().string();
+    bool ok = !ec && WriteText(dir / "install.inf", SetupFileText(*title, stem, cab, langs)) &&
+              WriteText(dir / "README.txt", ReadmeText(stem, cab, placeholder, langs));
+    // lint recognises this text and names it as new's placeholder.
+    if (placeholder) {
+        ok = ok && WriteText(dir / cab, "MSCF placeholder: replace with your application's cabinet\r\n");
+    } else {
+        ok = ok && fs::copy_file(options.cabinet, dir / cab, ec) && !ec;
+    }
     for (size_t i = 0; ok && i < langs.size(); ++i) {
-        ok = WriteText(dir / IniNameOf(stem, i, *langs[i]), AppManagerText(*title, stem));
+        ok = WriteText(dir / IniNameOf(stem, i, *langs[i]), AppManagerText(*title, cab));
     }
     ok = ok && fs::copy_file(installer, dir / "install.exe", ec) && !ec;
     if (!ok) {
         s.err << "cepack: new: " << options.directory << ": can't be written\n";
         return ExitWriteError;
     }
-    s.out << "cepack: made " << options.directory << " for " << options.title << "; replace " << stem
-          << ".arm.cab with your cabinet and see README.txt\n";
+    s.out << "cepack: made " << options.directory << " for " << options.title;
+    if (placeholder) s.out << "; replace " << cab << " with your cabinet";
+    s.out << " and see README.txt\n";
     return ExitOk;
 }
 
