@@ -4,6 +4,7 @@
 #include "installer/backdrop_layout.h"
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
+#include "support/heap_array.h"
 #include "support/platform.h"
 #include "support/text.h"
 
@@ -796,10 +797,13 @@ void VisitLayoutLine(void* context, const IniLine* line) {
 
 // Sections and keys the installer never reads, and keys set twice.
 void CheckLayout(Lint* lint) {
-    Layout layout{};
-    layout.Owner = lint;
-    CollectLetters(&layout);
-    IniWalk(lint->Ini, VisitLayoutLine, &layout);
+    // Several KB: on the heap, not on a 32-bit program's stack.
+    HeapArray<Layout> layout(1);
+    if (!layout.Get()) return;
+    *layout.Get() = Layout{};
+    layout.Get()->Owner = lint;
+    CollectLetters(layout.Get());
+    IniWalk(lint->Ini, VisitLayoutLine, layout.Get());
 }
 
 }  // namespace

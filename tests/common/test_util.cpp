@@ -116,6 +116,18 @@ void SetEnvironment(const std::string& name, const char* value) {
 #endif
 }
 
+std::string Win32ProgramHeaders(const std::string& tail) {
+    std::string image(64, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[60] = 64;  // e_lfanew: the PE header right behind
+    std::string pe("PE\0\0", 4);
+    pe += std::string("\x4C\x01", 2);                  // i386
+    pe += std::string(18, '\0');                         // the rest of the file header
+    pe += std::string("\x0B\x01", 2);                  // PE32 optional header
+    return image + pe + std::string(94, '\0') + tail;
+}
+
 std::string RandomBytes(size_t size, uint32_t seed) {
     std::string out(size, '\0');
     uint32_t x = seed * 2654435761u + 1;

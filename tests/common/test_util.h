@@ -42,6 +42,10 @@ void SetEnvironment(const std::string& name, const char* value);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t size, uint32_t seed);
 
+// The headers of a 32-bit Windows program (an i386 PE32 image), followed by
+// tail: enough for a check that reads them, nothing that runs.
+std::string Win32ProgramHeaders(const std::string& tail = "");
+
 // The process's current directory in the core's form; restored by the guard.
 std::string CurrentDirectory();
 class CurrentDirectoryGuard {

@@ -141,7 +141,7 @@ TEST_F(CepackTest, BuildIsReproducible) {
 // PREFIX/share/cepack: found from there, by build and by new.
 TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
     ScratchDir prefix("prefix");
-    std::string stub = "MZ stub " + testutil::RandomBytes(3000, 5), installer = "MZ installer";
+    std::string stub = "MZ stub " + testutil::RandomBytes(3000, 5), installer = testutil::Win32ProgramHeaders("installer");
     MakeTree(prefix.Path(), {{"share/cepack/zipstub.exe", stub}, {"share/cepack/install.exe", installer}});
     ASSERT_EQ(Sh("mkdir -p " + Q(prefix.Join("bin")) + " && cp " + CEPACK_PATH + " " + Q(prefix.Join("bin"))), 0);
     std::string cepack = ShellQuote(NativePath(prefix.Join("bin/cepack"))), folder = Out("Notes"), text;
@@ -161,6 +161,12 @@ TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
     EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
     EXPECT_NE(ReadBytes(folder + "\\othernotes_de.ini").find("CabFiles=samplenotes.arm.cab"), std::string::npos);
     EXPECT_EQ(Run(cepack + " new " + Q(Out("Notes3")) + " --title X --cab " + Q(folder + "\\install.inf"), &text), 1)
+        << text;
+
+    // A copy kept from an earlier version is named; the folder still builds.
+    WriteBytes(folder + "\\install.exe", testutil::Win32ProgramHeaders("older"));
+    EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
+    EXPECT_NE(text.find("install.exe: warning: differs from the install.exe installed beside cepack"), std::string::npos)
         << text;
 
     // Without install.exe the shared one is packed; without --stub the shared stub leads.
@@ -202,8 +208,8 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     ExpectRefused({{Repeat("\xC3\xA9", 100), "x"}}, "200 bytes in its longest ANSI form");
     ExpectRefused({{Repeat("\xE6\x97\xA5", 45) + "/" + Repeat("\xE6\x97\xA5", 45), "x"}}, "271 UTF-8 bytes");
     ExpectRefused({{"\xFF.txt", "x"}}, "not valid UTF-8");
-    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "only in case");
-    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "same name");
+    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "read.ME: differs only in case from Read.me");
+    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "Data: differs only in case from the directory data");
     ExpectRefused({{"con.txt", "x"}}, "device");
     ExpectRefused({{"a:b", "x"}}, "does not allow");
     ExpectRefused({{"back\\slash", "x"}}, "does not allow");

@@ -119,7 +119,7 @@ std::string NameLengthProblem(const std::string& relative, size_t ansiLength, in
 }
 
 void CheckNames(std::vector<SourceFile>& files, int destinationLength, Problems* problems) {
-    std::set<std::string> fileKeys, directoryKeys;
+    std::vector<std::string> named;
     for (SourceFile& f : files) {
         std::string why = WindowsNameProblem(f.relative);
         std::optional<size_t> ansiLength = LongestAnsiLength(f.relative);
@@ -130,17 +130,9 @@ void CheckNames(std::vector<SourceFile>& files, int destinationLength, Problems*
             continue;
         }
         f.archiveName = f.relative;
-        std::string key = FoldedName(f.archiveName);
-        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
-            directoryKeys.insert(key.substr(0, slash));
-        }
-        if (!fileKeys.insert(key).second) problems->Add(f.relative + ": differs from another name only in case");
+        named.push_back(f.archiveName);
     }
-    for (const SourceFile& f : files) {
-        if (!f.archiveName.empty() && directoryKeys.count(FoldedName(f.archiveName))) {
-            problems->Add(f.relative + ": a directory of the same name (ignoring case) is packed too");
-        }
-    }
+    for (const NameClash& clash : CaseClashes(named)) problems->Add(clash.name + ": " + CaseClashText(clash));
 }
 
 void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problems* problems) {

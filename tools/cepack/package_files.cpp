@@ -1,5 +1,6 @@
 #include "tools/cepack/package_files.h"
 
+#include <map>
 #include <optional>
 #include <system_error>
 
@@ -67,6 +68,29 @@ std::string LeftOutReason(const std::string& relative, const fs::path& path, boo
         return "an earlier package (it carries a ZIP payload)";
     }
     return {};
+}
+
+std::vector<NameClash> CaseClashes(const std::vector<std::string>& relatives) {
+    std::map<std::string, std::string> files, directories;  // folded: as first named
+    for (const std::string& relative : relatives) {
+        for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+            directories.emplace(Lowered(relative.substr(0, slash)), relative.substr(0, slash));
+        }
+    }
+    std::vector<NameClash> clashes;
+    for (const std::string& relative : relatives) {
+        std::string key = Lowered(relative);
+        auto [first, fresh] = files.emplace(key, relative);
+        if (!fresh) clashes.push_back({relative, first->second, false});
+        auto directory = directories.find(key);
+        if (directory != directories.end()) clashes.push_back({relative, directory->second, true});
+    }
+    return clashes;
+}
+
+std::string CaseClashText(const NameClash& clash) {
+    return (clash.directory ? "differs only in case from the directory " : "differs only in case from ") + clash.other +
+           ", and Windows would take the two for one: rename one of them";
 }
 
 }  // namespace cepack

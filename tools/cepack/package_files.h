@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace cepack {
 
@@ -17,5 +18,18 @@ std::string LeftOutReason(const std::string& relative, const std::filesystem::pa
 // Whether the launcher's directory reader finds a package payload in the
 // file: an end record leading to at least one entry.
 bool CarriesPackagePayload(const std::filesystem::path& path);
+
+// Names Windows would take for one and the same (equal but for the case of
+// A to Z): a file named again, or a file named like a directory of others.
+// relatives are "/"-separated; each clash names the later name and the one
+// it meets.
+struct NameClash {
+    std::string name;
+    std::string other;
+    bool directory;  // other is a directory that holds packed files
+};
+std::vector<NameClash> CaseClashes(const std::vector<std::string>& relatives);
+// "differs only in case from OTHER ...", as build and lint say it of the name.
+std::string CaseClashText(const NameClash& clash);
 
 }  // namespace cepack

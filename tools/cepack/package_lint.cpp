@@ -1,6 +1,7 @@
 // cepack lint: the setup information file of a package folder and the
 // application manager's .ini files it lists, read with the installer's own
 // rules, checked before the package ships.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -64,6 +65,8 @@ struct Folder {
     std::set<std::string> cabinets;  // checked already
     std::ostream* out;
     LintResult* result;
+    std::set<std::string> referenced;  // what the setup file and the .ini files name, by InstallerView
+    std::vector<std::string> relatives;  // every file as build names it
 };
 
 // The file as the author finds it: the folder joined with its name on disk.
@@ -90,7 +93,11 @@ void Report(void* context, const LintFinding* finding) {
     ++(finding->Severity == LintError ? folder->result->errors : folder->result->warnings);
 }
 
-bool Exists(void* context, const char* name) { return static_cast<Folder*>(context)->files.count(Folded(name)) != 0; }
+bool Exists(void* context, const char* name) {
+    Folder* folder = static_cast<Folder*>(context);
+    folder->referenced.insert(Folded(name));
+    return folder->files.count(Folded(name)) != 0;
+}
 
 bool ReadText(const fs::path& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
@@ -101,6 +108,7 @@ bool ReadText(const fs::path& path, std::string* text) {
 bool ReadFile(void* context, const char* name, IniText* text) {
     Folder* folder = static_cast<Folder*>(context);
     std::string key = Folded(name);
+    folder->referenced.insert(key);
     auto file = folder->files.find(key);
     if (file == folder->files.end()) return false;
     auto cached = folder->texts.find(key);
@@ -117,6 +125,7 @@ bool ReadFile(void* context, const char* name, IniText* text) {
 // files name it.
 int CheckCabinet(void* context, const char* name) {
     Folder* folder = static_cast<Folder*>(context);
+    folder->referenced.insert(Folded(name));
     auto file = folder->files.find(Folded(name));
     if (file == folder->files.end() || !folder->cabinets.insert(file->first).second) return 0;
     std::vector<CabinetFinding> findings = CheckCabinetFile(file->second.string());
@@ -141,6 +150,7 @@ bool CollectFolder(Folder* folder) {
         }
         if (!it->is_regular_file(ec)) continue;
         folder->files.emplace(InstallerView(relative), it->path());
+        folder->relatives.push_back(relative);
     }
     return !ec;
 }
@@ -191,11 +201,84 @@ void CheckFileNames(Folder* folder) {
     }
 }
 
+// A line of the folder's own findings: FILE: error|warning: message.
+void ReportFile(Folder* folder, bool error, const fs::path& file, const std::string& message) {
+    *folder->out << file.string() << (error ? ": error: " : ": warning: ") << message << "\n";
+    ++(error ? folder->result->errors : folder->result->warnings);
+}
+
+// What build refuses, named here already: Windows would keep one of the two.
+void CheckCaseClashes(Folder* folder) {
+    std::vector<std::string> sorted = folder->relatives;
+    std::sort(sorted.begin(), sorted.end());
+    for (const NameClash& clash : CaseClashes(sorted)) {
+        ReportFile(folder, true, folder->dir / clash.name, CaseClashText(clash));
+    }
+}
+
+// The program the launcher starts must run on 32-bit Windows: a PE image for
+// the i386 with a 32-bit optional header. Empty when it does.
+std::string ProgramProblem(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char dos[64] = {};
+    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') {
+        return "is no Windows program";
+    }
+    uint32_t peOffset = dos[60] | dos[61] << 8 | dos[62] << 16 | static_cast<uint32_t>(dos[63]) << 24;
+    unsigned char pe[26] = {};
+    in.seekg(peOffset);
+    if (!in.read(reinterpret_cast<char*>(pe), sizeof pe) || pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3]) {
+        return "is no Windows program";
+    }
+    uint16_t machine = static_cast<uint16_t>(pe[4] | pe[5] << 8);
+    uint16_t magic = static_cast<uint16_t>(pe[24] | pe[25] << 8);
+    constexpr uint16_t MachineI386 = 0x14C;
+    constexpr uint16_t Pe32Magic = 0x10B;
+    if (machine != MachineI386 || magic != Pe32Magic) return "is no 32-bit Windows program";
+    return {};
+}
+
+bool SameBytes(const fs::path& a, const fs::path& b) {
+    std::string x, y;
+    return ReadText(a, &x) && ReadText(b, &y) && x == y;
+}
+
+void CheckInstallerPrograms(Folder* folder) {
+    for (const char* program : InstallerNames) {
+        auto it = folder->files.find(program);
+        if (it == folder->files.end()) continue;
+        std::string why = ProgramProblem(it->second);
+        if (!why.empty()) {
+            ReportFile(folder, true, it->second, why + ": the launcher could not start it; put the real program there");
+            continue;
+        }
+        std::string lookedAt;
+        std::string shared = std::string(program) == "install.exe" ? SharedProgram(program, &lookedAt) : "";
+        if (!shared.empty() && !SameBytes(it->second, shared)) {
+            ReportFile(folder, false, it->second,
+                       "differs from the install.exe installed beside cepack (" + shared +
+                           "): a copy kept from an earlier version? Delete it and build adds the current one");
+        }
+    }
+}
+
+// What no list and no .ini names goes to every customer and stays in TEMP.
+void CheckNeverInstalled(Folder* folder) {
+    for (const auto& [key, path] : folder->files) {
+        bool program = key == LastInstallerName;
+        for (const char* name : InstallerNames) program = program || key == name;
+        if (program || folder->referenced.count(key) || key == folder->infName) continue;
+        ReportFile(folder, false, path,
+                   "is packed but never installed: no language's file list names it, nor any listed .ini; list it "
+                   "in the setup file or delete it");
+    }
+}
+
 }  // namespace
 
 int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
     *result = LintResult{};
-    Folder folder{dir, {}, {}, "", {}, {}, &out, result};
+    Folder folder{dir, {}, {}, "", {}, {}, &out, result, {}, {}};
     std::error_code ec;
     if (!fs::is_directory(dir, ec) || !CollectFolder(&folder)) return ExitNoInput;
     folder.infName = SetupFileName(folder);
@@ -215,6 +298,9 @@ int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile
     result->checked = true;
     LintSetupFile(&ini, folder.infName.c_str(), &sink);
     CheckFileNames(&folder);
+    CheckCaseClashes(&folder);
+    CheckInstallerPrograms(&folder);
+    CheckNeverInstalled(&folder);
     return result->errors == 0 ? ExitOk : ExitRefused;
 }
 
