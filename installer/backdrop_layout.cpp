@@ -5,7 +5,6 @@ namespace {
 // Arial Bold's advance widths, in units of 2048 to the em, for the code
 // page 1252 characters 0x20 to 0xFF (read from Liberation Sans Bold, which
 // has Arial's metrics; unassigned codes take the missing glyph's width).
-constexpr int UnitsPerEm = 2048;
 // A font's cell height spans its ascent and descent, which together are
 // this many units: the em is that much smaller than the cell.
 constexpr int CellUnits = 1854 + 434;
