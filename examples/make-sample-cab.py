@@ -33,8 +33,8 @@ def setup_file():
     header_size = 100
     appname, provider = cstr(APPNAME), cstr(PROVIDER)
     strings = b"".join(struct.pack("<HH", i + 1, len(cstr(s))) + cstr(s) for i, s in enumerate(INSTALL_DIR))
-    spec = b"".join(struct.pack("<H", i + 1) for i in range(len(INSTALL_DIR))) + struct.pack("<H", 0)
-    dirs = struct.pack("<HH", 1, len(spec)) + spec
+    path_ids = b"".join(struct.pack("<H", i + 1) for i in range(len(INSTALL_DIR))) + struct.pack("<H", 0)
+    dirs = struct.pack("<HH", 1, len(path_ids)) + path_ids
     # file 1 (the .001 member) into directory 1, no flags
     files = struct.pack("<HHHIH", 1, 1, 1, 0, len(cstr(README_NAME))) + cstr(README_NAME)
     at = header_size
