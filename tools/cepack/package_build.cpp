@@ -91,14 +91,6 @@ std::string WindowsNameProblem(const std::string& relative) {
     }
 }
 
-// Windows compares names without regard to case; only A to Z are folded
-// here.
-std::string FoldedName(const std::string& name) {
-    std::string out;
-    for (char c : name) out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-    return out;
-}
-
 // Names go into the archive as UTF-8 (flagged where they are not plain
 // ASCII), which the launcher turns into the system's ANSI code page; the
 // length checks take the longest form that can have.

@@ -13,16 +13,6 @@ namespace cepack {
 
 namespace {
 
-// Windows finds files without regard to case, so the names are compared
-// that way; only A to Z are folded.
-std::string Lowered(const std::string& name) {
-    std::string out = name;
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return out;
-}
-
 bool EndsWith(const std::string& text, const char* tail) {
     std::string t = tail;
     return text.size() >= t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;
@@ -56,7 +46,7 @@ bool CarriesPackagePayload(const fs::path& path) {
 }
 
 std::string LeftOutReason(const std::string& relative, const fs::path& path, bool directory) {
-    std::string lowered = Lowered(relative);
+    std::string lowered = FoldedName(relative);
     std::string name = lowered.substr(lowered.rfind('/') + 1);
     if (IsVersionControl(name)) return directory ? "version-control folder" : "version-control file";
     if (directory) return {};
@@ -70,16 +60,24 @@ std::string LeftOutReason(const std::string& relative, const fs::path& path, boo
     return {};
 }
 
+std::string FoldedName(const std::string& name) {
+    std::string out = name;
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return out;
+}
+
 std::vector<NameClash> CaseClashes(const std::vector<std::string>& relatives) {
     std::map<std::string, std::string> files, directories;  // folded: as first named
     for (const std::string& relative : relatives) {
         for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-            directories.emplace(Lowered(relative.substr(0, slash)), relative.substr(0, slash));
+            directories.emplace(FoldedName(relative.substr(0, slash)), relative.substr(0, slash));
         }
     }
     std::vector<NameClash> clashes;
     for (const std::string& relative : relatives) {
-        std::string key = Lowered(relative);
+        std::string key = FoldedName(relative);
         auto [first, fresh] = files.emplace(key, relative);
         if (!fresh) clashes.push_back({relative, first->second, false});
         auto directory = directories.find(key);

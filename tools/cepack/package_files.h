@@ -19,6 +19,10 @@ std::string LeftOutReason(const std::string& relative, const std::filesystem::pa
 // file: an end record leading to at least one entry.
 bool CarriesPackagePayload(const std::filesystem::path& path);
 
+// Windows finds files without regard to case: names compared that way,
+// with only A to Z folded.
+std::string FoldedName(const std::string& name);
+
 // Names Windows would take for one and the same (equal but for the case of
 // A to Z): a file named again, or a file named like a directory of others.
 // relatives are "/"-separated; each clash names the later name and the one
