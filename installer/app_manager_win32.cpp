@@ -44,7 +44,6 @@ int StartAppManager() {
 }
 
 void ShowFinalMessage(int result) {
-    const char* text = result == 0 ? "Installation successful! Please follow the instructions in CE App manager."
-                                   : "Installation NOT successful!";
+    const char* text = InstallerText(result == 0 ? SuccessText : FailureText);
     MessageBoxA(MainWindowHandle(), text, MainCaption, MB_ICONWARNING);
 }

@@ -6,6 +6,7 @@
 #include "installer/destination.h"
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
+#include "installer/texts.h"
 #include "support/file_identity.h"
 #include "support/file_layer.h"
 #include "support/heap_array.h"
@@ -23,10 +24,9 @@ void SetLine(int id, const char* text) {
     if (TheCopyUi.SetLine) TheCopyUi.SetLine(id, text);
 }
 
-void ShowWarning(const char* format, const char* path) {
-    char message[1025];
-    uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(path)};
-    FormatText(message, format, arguments);
+void ShowWarning(int text, const char* path) {
+    char message[MessageBufferSize];
+    FormatInstallerText(message, sizeof message, text, path);
     if (TheCopyUi.ShowWarning) TheCopyUi.ShowWarning(message);
 }
 
@@ -213,16 +213,16 @@ int ReportCopyResult(int result, const char* source, const char* destination) {
         case CopySameFile:
             return CopyDone;
         case CopyReadFailed:
-            ShowWarning("Error reading %s!\rDisk may be defective!", source);
+            ShowWarning(ReadErrorText, source);
             break;
         case CopyCreateFailed:
-            ShowWarning("Error writing %s!", destination);
+            ShowWarning(WriteErrorText, destination);
             break;
         case CopyCancelled:
-            ShowWarning("Installation aborted!", nullptr);
+            ShowWarning(AbortedText, nullptr);
             break;
         case CopyWriteFailed:
-            ShowWarning("Disk full!", nullptr);
+            ShowWarning(DiskFullText, nullptr);
             break;
         default:
             break;

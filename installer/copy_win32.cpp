@@ -22,11 +22,14 @@ int InstallWithBackup() {
     EnableWindow(MainWindowHandle(), FALSE);
     ProgressDialog = CreateProgressDialog(ProgramInstance, MainWindow);
     PumpDialogWindow = ProgressDialog;
+    // The caption last: whoever finds the dialog by it finds it complete.
+    SetDialogLine(PhaseLineId, InstallerText(BackupLineText));
+    SetDialogLine(IDCANCEL, InstallerText(CopyCancelButtonText));
+    SetWindowTextA(DialogHandle(), InstallerText(CopyCaptionText));
     SetProgressTotal(total);
 
-    SetDialogLine(PhaseLineId, "Backup data:");
     BackupExistingFiles();
-    SetDialogLine(PhaseLineId, "Installing file:");
+    SetDialogLine(PhaseLineId, InstallerText(InstallLineText));
     int result = InstallFiles();
 
     ShowOverallPercent(100);

@@ -120,17 +120,12 @@ void CopyAddressToClipboard(const char* address) {
 }
 
 void ShowDeviceManagerMissing(const char* address) {
-    char text[1025];
+    char text[MessageBufferSize];
     if (VistaOrLater) {
-        uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(address)};
-        FormatText(text,
-                   "Cannot install!\rPlease get the Mobile Device Center 6.1 or later:\r%s !\r"
-                   "The URL has been copied to the clipboard.",
-                   arguments);
+        FormatInstallerText(text, sizeof text, DeviceCenterMissingText, address);
         MessageBoxA(MainWindowHandle(), text, MainCaption, MB_OKCANCEL | MB_ICONINFORMATION);
     } else {
-        uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(VendorHost)};
-        FormatText(text, "Cannot install!\rPlease install Microsoft ActiveSync from %s !", arguments);
+        FormatInstallerText(text, sizeof text, ActiveSyncMissingText, VendorHost);
         MessageBoxA(MainWindowHandle(), text, MainCaption, MB_ICONWARNING);
     }
 }
@@ -153,9 +148,8 @@ void BrowseForDestination(HWND dialog) {
     char setting[PathBufferSize];
     ReadDestinationSetting(setting);
     const char* dirName = DestinationDirName(setting);
-    char title[1025];
-    uintptr_t arguments[1] = {reinterpret_cast<uintptr_t>(dirName)};
-    FormatText(title, "Please select the directory in which the %s-directory shall be created:", arguments);
+    char title[MessageBufferSize];
+    FormatInstallerText(title, sizeof title, BrowseTitleText, dirName);
     char displayName[MAX_PATH];
     BROWSEINFOA info = {};
     info.hwndOwner = dialog;
@@ -179,6 +173,7 @@ INT_PTR OnAskTextInit(HWND dialog) {
     if (!Win95ShellOrLater) ShowWindow(GetDlgItem(dialog, BrowseId), SW_HIDE);
     SetWindowTextA(dialog, TheAskText.Caption);
     SetDlgItemTextA(dialog, PromptId, TheAskText.Prompt);
+    SetButtonTexts(dialog);
     SetDlgItemTextA(dialog, InputId, TheAskText.Buffer);
     SendDlgItemMessageA(dialog, InputId, EM_LIMITTEXT, TheAskText.Capacity - 1u, 0);
     CentreOverOwner(dialog);
@@ -189,8 +184,7 @@ INT_PTR OnAskTextInit(HWND dialog) {
 INT_PTR OnAskTextOk(HWND dialog) {
     TakeInput(dialog);
     if (TheAskText.Accept && !TheAskText.Accept(TheAskText.Buffer)) {
-        MessageBoxA(dialog, "Please enter the full path of the target directory, for example C:\\Program Files\\Tools.",
-                    MainCaption, MB_ICONWARNING);
+        MessageBoxA(dialog, InstallerText(DestinationExampleText), MainCaption, MB_ICONWARNING);
         HWND input = GetDlgItem(dialog, InputId);
         SetFocus(input);
         SendMessageA(input, EM_SETSEL, 0, -1);
@@ -225,11 +219,8 @@ INT_PTR AskText(const char* caption, const char* prompt, char* buffer, uint16_t 
 }
 
 bool AskExistingDirectory() {
-    int answer = MessageBoxA(MainWindowHandle(),
-                             "The specified directory already exists. Do you want to install the program there "
-                             "anyway? (Existing versions will be overwritten!)\r"
-                             "To update an installed version, install into the directory it was installed in.",
-                             MainCaption, MB_YESNO | MB_ICONQUESTION);
+    int answer =
+        MessageBoxA(MainWindowHandle(), InstallerText(DirectoryExistsText), MainCaption, MB_YESNO | MB_ICONQUESTION);
     return answer == IDYES;
 }
 
@@ -245,7 +236,7 @@ bool CheckDeviceManager() {
 
 INT_PTR AskDestination() {
     ProposeDestination();
-    return AskText(MainCaption, "Please enter target directory for installation", DestinationDir, PathMaxChars,
+    return AskText(MainCaption, InstallerText(DestinationPromptText), DestinationDir, PathMaxChars,
                    IsUsableDestination);
 }
 

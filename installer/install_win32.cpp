@@ -20,6 +20,7 @@ void PrepareInstallation() {
     UserCancelled = false;
     LocateSetupFile();
     ReadSetupTexts();
+    LoadTexts(0);
     MakeMainCaption();
     SetWindowTextA(MainWindowHandle(), MainCaption);
     if (!SetupFileExists()) {
@@ -113,6 +114,11 @@ void CentreOverOwner(HWND dialog) {
     int x = owner.left + ((owner.right - owner.left) - width) / 2;
     int y = owner.top + ((owner.bottom - owner.top) - height) / 2;
     MoveWindow(dialog, x, y, width, height, TRUE);
+}
+
+void SetButtonTexts(HWND dialog) {
+    SetDlgItemTextA(dialog, IDOK, InstallerText(OkButtonText));
+    SetDlgItemTextA(dialog, IDCANCEL, InstallerText(CancelButtonText));
 }
 
 bool AppendBackslashInPath(char* path) {

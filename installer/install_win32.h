@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "installer/install_state.h"
+#include "installer/texts.h"
 
 constexpr UINT WM_STARTINSTALL = WM_USER + 1;
 
@@ -39,6 +40,8 @@ void ShowFinalMessage(int result);
 void EraseBackdrop(HWND window, HDC hdc);
 void PaintBackground(HDC hdc);
 
+// Gives a dialog's OK and Cancel buttons the loaded texts.
+void SetButtonTexts(HWND dialog);
 // Centres a dialog over its owner, both rectangles in screen coordinates.
 void CentreOverOwner(HWND dialog);
 // A bounded AppendBackslash for a PathBufferSize buffer: false when it does not fit.

@@ -83,13 +83,15 @@ void MakeInstallSection(char letter, char* section) {
     }
 }
 
-void SelectLanguageSection() {
+char SelectLanguageSection() {
     constexpr uint32_t LanguageEntrySize = 512;
     char key[12];
     char entry[LanguageEntrySize];
     ListKey(LanguageNumber, key);
     ReadSetupText("languages", key, "", entry, LanguageEntrySize);
-    MakeInstallSection(LanguageLetter(entry), InstallSection);
+    char letter = LanguageLetter(entry);
+    MakeInstallSection(letter, InstallSection);
+    return letter;
 }
 
 void EntryFlags(const char* entry, char* flags, size_t capacity) {

@@ -45,8 +45,9 @@ void EntryName(const char* entry, char* name, size_t capacity);
 char LanguageLetter(const char* entry);
 // "install" followed by the letter (just "install" for letter 0).
 void MakeInstallSection(char letter, char* section);
-// Steps after the dialog: reads the entry of LanguageNumber and sets InstallSection.
-void SelectLanguageSection();
+// Steps after the dialog: reads the entry of LanguageNumber and sets
+// InstallSection; returns the language's letter (0 for none).
+char SelectLanguageSection();
 
 // Key text of a list number ("1", "2", ...).
 void ListKey(int number, char* key);

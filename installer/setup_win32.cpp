@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int LanguageListId = 100;
+constexpr int LanguagePromptId = 110;
 constexpr int32_t MaxLanguageCount = 0xFFFF;  // LanguageNumber is 16-bit
 constexpr int LanguageEntrySize = 259;
 constexpr int NoSelectionExitCode = 1;
@@ -62,6 +63,9 @@ INT_PTR OnLanguageOk(HWND dialog) {
 INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
+            SetWindowTextA(dialog, MainCaption);
+            SetDlgItemTextA(dialog, LanguagePromptId, InstallerText(LanguagePromptText));
+            SetButtonTexts(dialog);
             FillLanguageList(GetDlgItem(dialog, LanguageListId), static_cast<int32_t>(lParam));
             CentreOverOwner(dialog);
             return TRUE;
@@ -121,6 +125,6 @@ bool ChooseLanguage() {
     } else {
         LanguageNumber = static_cast<uint16_t>(ReadSetupInt("languages", "Default", 1));
     }
-    SelectLanguageSection();
+    LoadTexts(SelectLanguageSection());
     return true;
 }

@@ -154,12 +154,10 @@ TEST_F(InstallResources, LanguageDialog) {
     ASSERT_NE(data, nullptr);
     Dialog d = ParseDialog(data);
     EXPECT_EQ(d.style, 0x80C80080u);
-    EXPECT_EQ(d.caption, "Quillon");
+    EXPECT_EQ(d.caption, "");
     EXPECT_EQ(std::vector<int>({d.x, d.y, d.cx, d.cy}), std::vector<int>({98, 66, 142, 121}));
     ASSERT_EQ(d.items.size(), 4u);
-    ExpectItem(d.items[0], 110, "STATIC",
-               "Please select a language / bitte w\xE4hlen Sie eine Sprache / S.v.p. choisissez une langue:", 3, 4,
-               136, 26, 0x50020000);
+    ExpectItem(d.items[0], 110, "STATIC", "", 3, 4, 136, 26, 0x50020000);
     ExpectItem(d.items[1], 100, "LISTBOX", "", 4, 33, 133, 66, 0x50A10001);
     ExpectItem(d.items[2], 1, "BUTTON", "Ok", 4, 102, 50, 14, 0x50010001);
     ExpectItem(d.items[3], 2, "BUTTON", "Cancel", 87, 102, 50, 14, 0x50010000);
