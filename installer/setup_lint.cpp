@@ -4,6 +4,7 @@
 #include "installer/backdrop_layout.h"
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
+#include "installer/texts.h"
 #include "support/heap_array.h"
 #include "support/platform.h"
 #include "support/text.h"
@@ -552,7 +553,15 @@ void CheckBackupList(Lint* lint) {
 }
 
 // What the installer reads of the setup file, for the checks of its layout.
-enum SectionKind : int { UnreadSection, InstallationSection, DestinationSection, LanguagesSection, ListSection };
+enum SectionKind : int {
+    UnreadSection,
+    InstallationSection,
+    DestinationSection,
+    LanguagesSection,
+    ListSection,
+    TextsSection
+};
+constexpr char TextsBaseSection[] = "Texts";
 
 // Names longer than this get no suggestion.
 constexpr size_t MaxSuggestedLength = 40;
@@ -650,6 +659,10 @@ SectionKind KindOf(const IniLine* line) {
     if (SpanIs(name, length, "Destination")) return DestinationSection;
     if (SpanIs(name, length, "Languages")) return LanguagesSection;
     if (SpanIs(name, length, InstallBaseSection) || SpanIs(name, length, "Backup data")) return ListSection;
+    if (length >= sizeof TextsBaseSection - 1 && length <= sizeof TextsBaseSection &&
+        TextCompareNoCaseMax(name, TextsBaseSection, sizeof TextsBaseSection - 1) == 0) {
+        return TextsSection;
+    }
     // A list for a letter no language has is left to the language checks,
     // which report the letter that went astray.
     bool languageList =
@@ -681,16 +694,16 @@ bool CheckMisnamedList(Layout* layout, const IniLine* line) {
 
 void CheckSectionName(Layout* layout, const IniLine* line) {
     if (CheckMisnamedList(layout, line)) return;
-    const char* const known[] = {"Installation", "Destination", "Languages", "Install", "Backup data"};
-    const char* near = Nearest(line->Section, line->SectionLength, known, 5);
+    const char* const known[] = {"Installation", "Destination", "Languages", "Install", "Backup data", "Texts"};
+    const char* near = Nearest(line->Section, line->SectionLength, known, 6);
     if (near != nullptr) {
         Emit(layout->Owner, LintWarning, line->Number, layout->Section, "",
              "the installer reads no section of that name: did you mean [%s]?", near, nullptr);
     } else {
         Emit(layout->Owner, LintWarning, line->Number, layout->Section, "",
              "the installer reads no section of that name (only [Installation], [Destination], [Languages], "
-             "[Backup data] and the file lists [Install] and [Install] with a language's letter): rename or "
-             "remove it",
+             "[Backup data], the file lists [Install] and the texts [Texts], each also with a language's letter): "
+             "rename or remove it",
              nullptr, nullptr);
     }
 }
@@ -715,6 +728,12 @@ void CheckKeyName(Layout* layout, const IniLine* line, const char* key) {
             }
             near = Nearest(line->Key, line->KeyLength, languages, 2);
             break;
+        case TextsSection: {
+            const char* keys[TextCount];
+            for (int id = 0; id < TextCount; ++id) keys[id] = TextKeyName(id);
+            near = Nearest(line->Key, line->KeyLength, keys, TextCount);
+            break;
+        }
         case ListSection:
             if (numbered) return;
             Emit(layout->Owner, LintWarning, line->Number, layout->Section, key,
@@ -735,7 +754,8 @@ void CheckKeyName(Layout* layout, const IniLine* line, const char* key) {
     }
 }
 
-void CheckDuplicateKey(Layout* layout, const IniLine* line, const char* key) {
+// True for the first line of a key in its section, the one the installer reads.
+bool CheckDuplicateKey(Layout* layout, const IniLine* line, const char* key) {
     for (int i = 0; i < layout->KeyCount; ++i) {
         const KeySeen& seen = layout->Keys[i];
         if (seen.Length != line->KeyLength || TextCompareNoCaseMax(seen.Key, line->Key, seen.Length) != 0) continue;
@@ -745,9 +765,57 @@ void CheckDuplicateKey(Layout* layout, const IniLine* line, const char* key) {
              "is set again here; the profile functions take the first one, on line %s, and ignore this one: "
              "remove one of them",
              first, nullptr);
-        return;
+        return false;
     }
     if (layout->KeyCount < MaxKeysPerSection) layout->Keys[layout->KeyCount++] = {line->Key, line->KeyLength, line->Number};
+    return true;
+}
+
+int TextIdOf(const char* key) {
+    for (int id = 0; id < TextCount; ++id) {
+        if (TextCompareNoCase(key, TextKeyName(id)) == 0) return id;
+    }
+    return -1;
+}
+
+// A text as the installer takes it: placeholders as in the built-in text,
+// within its buffer, and in the section it is read from.
+void CheckText(Layout* layout, const IniLine* line, const char* key) {
+    int id = TextIdOf(key);
+    if (id < 0) return;
+    Lint* lint = layout->Owner;
+    uint32_t at = line->Number;
+    if (IsShownBeforeChoice(id) && layout->Section[sizeof TextsBaseSection - 1] != 0) {
+        Emit(lint, LintWarning, at, layout->Section, key,
+             "is shown before a language is chosen, when the installer reads it only from [Texts]: move it there",
+             nullptr, nullptr);
+    }
+    HeapArray<char> value(ValueMaxChars + 2);
+    if (!value.Get()) return;
+    ReadSetupText(layout->Section, key, "", value.Get(), ValueMaxChars + 2);
+    if (!SamePlaceholders(value.Get(), BuiltInText(id))) {
+        const char* builtIn = BuiltInText(id);
+        bool oneValue = ScanChar(builtIn, '%') != nullptr;
+        Emit(lint, LintError, at, layout->Section, key,
+             "needs %s, as its built-in text has, and \"%%\" otherwise only in %%n (a line break) and %%%% (a "
+             "percent sign): the installer shows the built-in English text instead",
+             oneValue ? "exactly one %s" : "no %s", nullptr);
+    } else if (TextLength(value.Get()) > static_cast<size_t>(TextBufferSize - 1)) {
+        char limit[12];
+        ListKey(TextBufferSize - 1, limit);
+        Emit(lint, LintWarning, at, layout->Section, key, "is longer than the %s bytes the installer shows of it",
+             limit, nullptr);
+    }
+}
+
+// "[Textsx]" for a letter no language has is never read.
+void CheckTextsLetter(Layout* layout, const IniLine* line) {
+    char letter = Folded(layout->Section[sizeof TextsBaseSection - 1]);
+    if (letter == 0 || layout->LanguageOf[static_cast<unsigned char>(letter)] != 0) return;
+    char tail[2] = {layout->Section[sizeof TextsBaseSection - 1], 0};
+    Emit(layout->Owner, LintWarning, line->Number, layout->Section, "",
+         "no language has the letter %s, so the installer never shows these texts: give the language's letter",
+         tail, nullptr);
 }
 
 // The profile functions know comments only at the start of a line:
@@ -777,6 +845,8 @@ void VisitLayoutLine(void* context, const IniLine* line) {
                  first, nullptr);
         } else if (layout->Kind == UnreadSection) {
             CheckSectionName(layout, line);
+        } else if (layout->Kind == TextsSection) {
+            CheckTextsLetter(layout, line);
         }
         return;
     }
@@ -790,9 +860,10 @@ void VisitLayoutLine(void* context, const IniLine* line) {
         return;
     }
     if (layout->Kind == UnreadSection) return;
-    CheckDuplicateKey(layout, line, key);
+    bool first = CheckDuplicateKey(layout, line, key);
     CheckKeyName(layout, line, key);
     CheckInlineComment(layout, line, key);
+    if (first && layout->Kind == TextsSection) CheckText(layout, line, key);
 }
 
 // Sections and keys the installer never reads, and keys set twice.

@@ -92,6 +92,8 @@ struct Row {
     const char* message;  // a fragment of the finding
 };
 
+const std::string LongText = "data]\n1=readme.txt\n[Texts]\nSuccess=" + std::string(600, 'x');
+
 const Row Rows[] = {
     // The application manager's .ini files.
     {"toold.ini", "[CEAppManager]", "[AppManager]", nullptr, "toold.ini:0 error", "[CEAppManager]: is missing"},
@@ -169,6 +171,25 @@ const Row Rows[] = {
      "[Destination] DIR: is set again here; the profile functions take the first one, on line 5"},
     {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[destination]\nDir=Other", nullptr,
      "install.inf:24 warning", "[destination]: appears again; the profile functions read only the first one, on line 4"},
+    // Texts (lines 24 on): good ones in the base and a language's section pass.
+    {"install.inf", "data]\n1=readme.txt",
+     "data]\n1=readme.txt\n[Texts]\nReadError=%s: kaputt!%n100%%\n[Textsd]\nSuccess=Fertig\n", nullptr, nullptr,
+     nullptr},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Textsd]\nSucess=Fertig", nullptr,
+     "install.inf:25 warning", "[Textsd] Sucess: the installer reads no key of that name: did you mean Success?"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Texts]\nWriteError=Schreibfehler %d", nullptr,
+     "install.inf:25 error", "[Texts] WriteError: needs exactly one %s, as its built-in text has"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Textsf]\nSuccess=Fini %s", nullptr,
+     "install.inf:25 error", "[Textsf] Success: needs no %s, as its built-in text has"},
+    {"install.inf", "data]\n1=readme.txt", LongText.c_str(), nullptr, "install.inf:25 warning",
+     "[Texts] Success: is longer than the 511 bytes the installer shows of it"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Textsd]\nLanguagePrompt=Sprache", nullptr,
+     "install.inf:25 warning",
+     "[Textsd] LanguagePrompt: is shown before a language is chosen, when the installer reads it only from [Texts]"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Textsx]\nSuccess=Fertig", nullptr,
+     "install.inf:24 warning", "[Textsx]: no language has the letter x, so the installer never shows these texts"},
+    {"install.inf", "data]\n1=readme.txt", "data]\n1=readme.txt\n[Text]\nSuccess=Fertig", nullptr,
+     "install.inf:24 warning", "[Text]: the installer reads no section of that name: did you mean [Texts]?"},
 };
 
 TEST(SetupLint, EachFaultIsFoundWithItsSeverityAndPlace) {
