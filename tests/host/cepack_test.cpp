@@ -151,9 +151,10 @@ TEST_F(CepackTest, InstalledTreeGivesTheStubAndTheInstaller) {
     EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 6) << text;
     EXPECT_NE(text.find("samplenotes.arm.cab: error: is cepack new's placeholder"), std::string::npos) << text;
     EXPECT_NE(Run(cepack + " new " + Q(folder) + " --title Again", &text), 0) << "never overwrites";
-    // --cab puts the author's cabinet in, under its own name, and names it in the lists.
+    // --cab puts the author's cabinet in, under its own name, and names it in the lists;
+    // every language's texts lint clean.
     folder = Out("Notes2");
-    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Other Notes' --languages en,de --cab " +
+    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Other Notes' --languages en,de,fr,es,it,nl --cab " +
                       Q(std::string(CE_SOURCE_DIR) + "/examples/sample/samplenotes.arm.cab"),
                   &text),
               0)

@@ -47,6 +47,15 @@ struct NewOptions {
 };
 
 int RunBuild(const BuildOptions& options, const Streams& streams);
+// A language of a new package: its code ("de") and the letter of its
+// sections, empty for the first, the default.
+struct NewLanguage {
+    std::string code;
+    std::string letter;
+};
+// install.inf's text sections for these languages, the default first.
+std::string TextSections(const std::vector<NewLanguage>& languages);
+
 int RunNew(const NewOptions& options, const Streams& streams);
 int RunList(const std::string& package, const Streams& streams);
 int RunVerify(const std::string& package, const Streams& streams);

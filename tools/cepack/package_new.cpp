@@ -95,10 +95,14 @@ std::string SetupFileText(const std::string& title, const std::string& stem, con
     }
     t += "\r\n; The first language's list; the others take what they leave out from it.\r\n"
          "[Install]\r\n1=" + IniNameOf(stem, 0, *langs[0]) + "\r\n2=" + cab + "\r\n";
-    for (size_t i = 1; i < langs.size(); ++i) {
-        t += "\r\n[Install" + std::string(langs[i]->letter) + "]\r\n1=" + IniNameOf(stem, i, *langs[i]) + "\r\n";
+    std::vector<NewLanguage> texts;
+    for (size_t i = 0; i < langs.size(); ++i) {
+        if (i > 0) {
+            t += "\r\n[Install" + std::string(langs[i]->letter) + "]\r\n1=" + IniNameOf(stem, i, *langs[i]) + "\r\n";
+        }
+        texts.push_back({langs[i]->code, i == 0 ? "" : langs[i]->letter});
     }
-    return t;
+    return t + TextSections(texts);
 }
 
 std::string AppManagerText(const std::string& title, const std::string& cab) {
