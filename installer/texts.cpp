@@ -56,8 +56,11 @@ const char TextTable[] =
 constexpr uint32_t ReadBufferSize = 2 * TextBufferSize;
 const char* const AbsentMarker = MissingEntryMarker;
 
-char FileTexts[TextCount][TextBufferSize];
-const char* Chosen[TextCount];
+// Each text as shown, its value left out: ValueAt is where it goes, -1 for
+// a text without one.
+char Shown[TextCount][TextBufferSize];
+int16_t ValueAt[TextCount];
+bool Loaded = false;
 
 // A value of the file for key in section, cut to fit; false where the key is
 // missing or empty.
@@ -82,6 +85,29 @@ bool PutChars(char* out, size_t* at, size_t capacity, const char* source, size_t
         p = next;
     }
     return true;
+}
+
+// A checked text from the file form into the shown one, in place: "%n" a
+// line break, "%%" a percent sign, "%s" left out. The built-in texts use
+// the same form but for their line breaks, plain "\r".
+void MakeShown(int id, const char* text) {
+    char* out = Shown[id];
+    ValueAt[id] = -1;
+    for (const char* p = text; *p != 0; ++p) {
+        if (*p != '%') {
+            *out++ = *p;
+            continue;
+        }
+        ++p;
+        if (*p == 0) break;
+        if (*p == 's') {
+            ValueAt[id] = static_cast<int16_t>(out - Shown[id]);
+        } else {
+            *out++ = *p == 'n' ? '\r' : '%';
+            if (*p == 'n') *out++ = '\n';
+        }
+    }
+    *out = 0;
 }
 
 int CountValues(const char* text) {
@@ -138,36 +164,31 @@ void LoadTexts(char letter) {
     for (int id = 0; id < TextCount; ++id) {
         const char* key = TextKeyName(id);
         const char* builtIn = TextEnd(key) + 1;
-        char* text = FileTexts[id];
+        char text[TextBufferSize];
         // The first text found decides: one whose placeholders differ is
         // refused for the built-in one, not passed over for the next.
         bool found = (letter != 0 && !IsShownBeforeChoice(id) && ReadText(own, key, text)) ||
                      ReadText(base, key, text);
-        Chosen[id] = found && SamePlaceholders(text, builtIn) ? text : builtIn;
+        MakeShown(id, found && SamePlaceholders(text, builtIn) ? text : builtIn);
     }
+    Loaded = true;
 }
 
-const char* InstallerText(int id) { return Chosen[id] != nullptr ? Chosen[id] : BuiltInText(id); }
+const char* InstallerText(int id) {
+    if (!Loaded) LoadTexts(0);
+    return Shown[id];
+}
 
 void FormatInstallerText(char* message, size_t capacity, int id, const char* argument) {
     const char* text = InstallerText(id);
+    int value = ValueAt[id];
     size_t at = 0;
-    bool fits = true;
-    for (const char* p = text; *p != 0 && fits;) {
-        const char* percent = ScanChar(p, '%');
-        size_t plain = percent != nullptr ? static_cast<size_t>(percent - p) : TextLength(p);
-        fits = PutChars(message, &at, capacity, p, plain);
-        if (percent == nullptr || !fits) break;
-        char kind = percent[1];
-        if (kind == 's') {
-            const char* value = argument != nullptr ? argument : "";
-            fits = PutChars(message, &at, capacity, value, TextLength(value));
-        } else if (kind == 'n') {
-            fits = PutChars(message, &at, capacity, "\r\n", 2);
-        } else if (kind == '%') {
-            fits = PutChars(message, &at, capacity, "%", 1);
-        }
-        p = kind != 0 ? percent + 2 : percent + 1;
+    if (value < 0) {
+        PutChars(message, &at, capacity, text, TextLength(text));
+    } else if (PutChars(message, &at, capacity, text, static_cast<size_t>(value)) &&
+               PutChars(message, &at, capacity, argument != nullptr ? argument : "",
+                        argument != nullptr ? TextLength(argument) : 0)) {
+        PutChars(message, &at, capacity, text + value, TextLength(text + value));
     }
     message[at] = 0;
 }

@@ -54,7 +54,9 @@ void MakeTextsSection(char letter, char* section);
 // their built-in form.
 void LoadTexts(char letter);
 
-// The text of id as loaded; the built-in one before any LoadTexts.
+// The text of id as shown ("%n" and "%%" made what they stand for); the
+// built-in one before any LoadTexts. Texts with a value go through
+// FormatInstallerText.
 const char* InstallerText(int id);
 
 // Whether a text from the file may stand for builtIn: every "%" begins
@@ -65,7 +67,6 @@ bool SamePlaceholders(const char* text, const char* builtIn);
 // Cuts text in place to at most capacity - 1 bytes, at a character boundary.
 void CutText(char* text, size_t capacity);
 
-// The text of id with its "%s" replaced by argument, "%n" by a line break
-// and "%%" by "%", into message (capacity bytes, at least 1); what does not
+// The text of id with argument in place of its "%s", into message (capacity bytes, at least 1); what does not
 // fit is cut at a character boundary. The text is never used as a format.
 void FormatInstallerText(char* message, size_t capacity, int id, const char* argument);

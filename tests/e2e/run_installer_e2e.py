@@ -21,7 +21,6 @@ SAMPLE = os.path.join(SOURCE, "examples", "sample")
 CE_KEY = r"HKLM\SOFTWARE\Microsoft\Windows CE Services"
 APP_PATH_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CEAPPMGR.EXE"
 
-LANGUAGE_TITLE = "Quillon"
 PROGRESS_TITLE = "Unpacking files..."
 MISSING_INF = (b"The setup information file was not found!\rYou need to unpack the whole archive before running "
                b"install.exe!\rInstallation aborted!\r\rDie Setup-Informationsdatei wurde nicht gefunden!\r"
@@ -109,6 +108,15 @@ def windows_titled(seen, title):
     return [w for w in distinct_windows(seen) if w["title"] == title]
 
 
+def language_dialogs(seen):
+    """The language dialogs seen: they carry the prompt (110); the installer's other dialogs share their caption."""
+    return [w for w in distinct_windows(seen) if 110 in w["controls"]]
+
+
+def destination_dialogs(seen):
+    return [w for w in distinct_windows(seen) if 101 in w["controls"]]
+
+
 def list_items(seen):
     """The lines of the last list box reported: [(text, selected)]."""
     items = []
@@ -173,6 +181,12 @@ APP_FILES = {"app.ini": b"[CEAppManager]\r\nVersion=1.0\r\nComponent=Test Tool\r
 CAPTION = "Installation Test Tool"
 
 
+def choose_language(index, caption=CAPTION, timeout=20000):
+    """Selects a line of the language dialog and presses OK; waits until the dialog is gone, as the next dialog
+    has the same caption."""
+    return [f"dialog|{caption}|{timeout}", f"select|100|{index}", "click|1", "gone|10000"]
+
+
 def answer(button=IDOK, timeout=20000):
     """Waits for a message box, presses one of its buttons and waits until it is gone."""
     return [f"msgbox|{timeout}", f"click|{button}", "gone|10000"]
@@ -226,14 +240,15 @@ def whole_road(s):
     win_dest = win_ce + r"\Sample Notes"
     title = "Installation Sample Notes"
     steps = [f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}",
-             f"dialog|{LANGUAGE_TITLE}|30000"] + s.shot_steps("language") + [
-             "select|100|1", "click|1", f"dialog|{title}|20000", f"settext|101|{win_dest}"] + \
+             f"dialog|{title}|30000"] + s.shot_steps("language") + [
+             "select|100|1", "click|1", "gone|10000", f"dialog|{title}|20000", f"settext|101|{win_dest}"] + \
         s.shot_steps("destination") + ["click|1"] + answer(IDYES) + ["msgbox|30000"] + \
         s.shot_steps("success") + ["click|1", "wait|30000"]
     seen = s.drive(steps, timeout=150)
     check(list_items(seen) == [(b"English", True), (b"Deutsch (German)", False), (b"Fran\xe7ais (French)", False)],
           f"language list {list_items(seen)}")
-    asked = windows_titled(seen, title.encode())
+    check([w["title"] for w in language_dialogs(seen)] == [title.encode()], "the language dialog's caption")
+    asked = destination_dialogs(seen)
     check(asked and asked[0]["controls"].get(101) == (win_ce + "\\SampleNotes").encode(),
           f"proposed destination {asked[0]['controls'].get(101) if asked else None!r}")
     check(asked[0]["controls"].get(100) == b"Please enter target directory for installation", "prompt")
@@ -256,9 +271,26 @@ def whole_road(s):
     print("    CeAppMgr.exe received: " + calls[0])
 
 
+def inf_texts(path, letter):
+    """The installer's texts in install.inf for a language letter: its [Texts<letter>], then [Texts], as they are
+    shown (%n a line break, %% a percent sign)."""
+    sections, current = {}, None
+    for line in read(path).split(b"\r\n"):
+        if line.startswith(b"["):
+            current = sections.setdefault(line.strip(b"[]").lower(), {})
+        elif b"=" in line and current is not None:
+            key, _, value = line.partition(b"=")
+            current.setdefault(key.strip().decode(), value.strip())
+    texts = dict(sections.get(b"texts", {}), **sections.get(b"texts" + letter, {}))
+    return {k: v.replace(b"%n", b"\r\n").replace(b"%%", b"%") for k, v in texts.items()}
+
+
 def new_package(s):
-    """A folder made by cepack new and built by cepack: German chosen, the proposed destination taken, its
-    cabinet and .ini copied, CeAppMgr.exe started with that .ini, TEMP emptied."""
+    """A folder made by cepack new in English and German and built by cepack, German chosen: the language dialog
+    carries the product's caption and the prompt of [Texts]; every dialog and message after the choice shows
+    install.inf's German text (a relative path refused, the existing destination confirmed, success). The cabinet
+    and .ini are copied, CeAppMgr.exe is started with that .ini, TEMP is emptied. Then install.exe in the folder
+    without its cabinet: the copy dialog and the read error in German too."""
     if not (s.cepack and os.path.exists(s.cepack)):
         raise Skip("needs cepack")
     folder, package = os.path.join(s.work, "new", "Tool"), os.path.join(s.work, "new", "Tool.exe")
@@ -268,17 +300,45 @@ def new_package(s):
     # A real device cabinet in place of the placeholder, which lint refuses.
     shutil.copy(os.path.join(SAMPLE, "samplenotes.arm.cab"), os.path.join(folder, "testtool.arm.cab"))
     s.cepack_build(package, folder)
+    inf_path = os.path.join(folder, "install.inf")
+    base, german = inf_texts(inf_path, b""), inf_texts(inf_path, b"d")
+    check(german["Success"] != base["Success"], "cepack new wrote German texts")
     ce = s.ce_dir("new")
-    temp = s.dir("new", "temp")
-    seen = s.drive([f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}",
-                    f"dialog|{LANGUAGE_TITLE}|30000", "select|100|1", "click|1", f"dialog|{CAPTION}|20000",
-                    "click|1"] + finish() + ["wait|30000"], timeout=150)
-    check([b[0] for b in box_texts(seen)] == [SUCCESS], f"messages {box_texts(seen)}")
     dest = os.path.join(ce, "Test Tool")
+    os.makedirs(dest)
+    temp = s.dir("new", "temp")
+    seen = s.drive([f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}"] +
+                   choose_language(1, timeout=30000) + [
+                   f"dialog|{CAPTION}|20000", "settext|101|Tool", "click|1"] + answer() + [
+                   f"dialog|{CAPTION}|20000", f"settext|101|{win(dest)}", "click|1"] + answer(IDYES) + finish() +
+                   ["wait|30000"], timeout=150)
+    language = language_dialogs(seen)
+    check([(w["title"], w["controls"].get(110), w["controls"].get(1), w["controls"].get(2)) for w in language] ==
+          [(CAPTION.encode(), base["LanguagePrompt"], base["OkButton"], base["CancelButton"])],
+          f"language dialog {language}")
+    asked = destination_dialogs(seen)
+    check(asked and (asked[0]["controls"].get(100), asked[0]["controls"].get(1), asked[0]["controls"].get(2)) ==
+          (german["DestinationPrompt"], german["OkButton"], german["CancelButton"]), f"destination dialog {asked}")
+    want = [german["DestinationExample"], german["DirectoryExists"], german["Success"]]
+    check([b[0] for b in box_texts(seen)] == want, f"messages {box_texts(seen)}, want {want}")
     check(sorted(os.listdir(dest)) == ["testtool.arm.cab", "testtool_de.ini"], f"destination {os.listdir(dest)}")
     want = f'"{win(ce)}\\CeAppMgr.exe" "{win(dest)}\\testtool_de.ini"'
     check(appmgr_calls(ce, started=1) == [want], f"CeAppMgr.exe got {appmgr_calls(ce)}")
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+    # The copy dialog is held by the read error it owns.
+    os.remove(os.path.join(folder, "testtool.arm.cab"))
+    other = os.path.join(s.work, "new", "other")
+    caption = german["CopyCaption"].decode("latin-1")
+    seen = s.run_installer(folder, choose_language(1) + accept_destination(other) + [
+        "msgbox|30000", f"dialog|{caption}|10000", "msgbox|10000", "click|1", "gone|10000"] + finish())
+    source = (win(folder) + "\\testtool.arm.cab").encode()
+    want = [(german["ReadError"].replace(b"%s", source), CAPTION.encode(), caption),
+            (german["Failure"], CAPTION.encode(), CAPTION)]
+    check(box_texts(seen) == want, f"messages {box_texts(seen)}, want {want}")
+    progress = windows_titled(seen, german["CopyCaption"])
+    check(progress and (progress[0]["controls"].get(120), progress[0]["controls"].get(2)) ==
+          (german["InstallLine"], german["CopyCancelButton"]), f"copy dialog {progress}")
 
 
 def missing_inf(s):
@@ -358,8 +418,7 @@ def language_fallback(s):
     pkg = s.package_dir("fallback", inf(languages=LANGS, lists=LISTS), LANG_FILES)
     ce = s.ce_dir("fallback")
     dest = os.path.join(s.work, "fallback", "dest")
-    seen = s.run_installer(pkg, [f"dialog|{LANGUAGE_TITLE}|20000", "select|100|2", "click|1"] +
-                           accept_destination(dest) + finish())
+    seen = s.run_installer(pkg, choose_language(2) + accept_destination(dest) + finish())
     check(box_texts(seen) == [(SUCCESS, CAPTION.encode(), CAPTION)], f"messages {box_texts(seen)}")
     check(sorted(os.listdir(dest)) == ["app.cab", "app.ini", "leesmij.txt"], f"destination {os.listdir(dest)}")
     check(appmgr_calls(ce, started=1) == [f'"{win(ce)}\\CeAppMgr.exe" "{win(dest)}\\app.ini"'], f"{appmgr_calls(ce)}")
@@ -373,7 +432,7 @@ def single_language(s):
     s.ce_dir("single")
     dest = os.path.join(s.work, "single", "dest")
     seen = s.run_installer(pkg, accept_destination(dest) + finish())
-    check(not windows_titled(seen, LANGUAGE_TITLE.encode()), "no language dialog expected")
+    check(not language_dialogs(seen), "no language dialog expected")
     check(sorted(os.listdir(dest)) == ["app.cab", "appd.ini", "liesmich.txt"], f"destination {os.listdir(dest)}")
     check(seen.exit_code == 0, f"exit code {seen.exit_code}")
 
@@ -383,7 +442,7 @@ def no_selection(s):
     pkg = s.package_dir("nosel", inf(languages=b"Count=2\nDefault=0\n1=English\n2=Deutsch,d", lists=LISTS),
                         LANG_FILES)
     s.ce_dir("nosel")
-    seen = s.run_installer(pkg, [f"dialog|{LANGUAGE_TITLE}|20000", "click|1"])
+    seen = s.run_installer(pkg, [f"dialog|{CAPTION}|20000", "click|1"])
     check(list_items(seen) == [(b"English", False), (b"Deutsch", False)], f"list {list_items(seen)}")
     check(seen.exit_code == 1, f"exit code {seen.exit_code}, want 1")
     check(seen.message_boxes() == [], "no message expected")
@@ -393,11 +452,9 @@ def cancel_language(s):
     """Cancel in the language dialog: exit code 0, nothing asked or copied."""
     pkg = s.package_dir("cancellang", inf(languages=LANGS, lists=LISTS), LANG_FILES)
     ce = s.ce_dir("cancellang")
-    seen = s.run_installer(pkg, [f"dialog|{LANGUAGE_TITLE}|20000", f"click|{IDCANCEL}"])
+    seen = s.run_installer(pkg, [f"dialog|{CAPTION}|20000", f"click|{IDCANCEL}"])
     check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
-    check(not windows_titled(seen, CAPTION.encode()) or all(w["class"] != "#32770" for w in
-                                                            windows_titled(seen, CAPTION.encode())),
-          "no destination dialog expected")
+    check(not destination_dialogs(seen), "no destination dialog expected")
     check(appmgr_calls(ce) == [], "CeAppMgr.exe must not start")
 
 
