@@ -10,6 +10,7 @@
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
 #include "installer/setup_lint.h"
+#include "installer/texts.h"
 #include "tests/fuzz/fuzz_util.h"
 
 namespace {
@@ -93,6 +94,17 @@ void SplitEntry(const char* entry) {
     LanguageLetter(entry);
 }
 
+// The installer's texts of a language, each shown with a long value.
+void ReadTexts(char letter) {
+    LoadTexts(letter);
+    const std::string value(PathMaxChars, 'v');
+    for (int id = 0; id < TextCount; ++id) {
+        Check(std::strlen(InstallerText(id)) < static_cast<size_t>(TextBufferSize), "text beyond its buffer");
+        fuzz::ExactBuffer message(nullptr, 0, MessageBufferSize);
+        FormatInstallerText(message.Text(), MessageBufferSize, id, value.c_str());
+    }
+}
+
 // The installer's readers, as the installation stage uses them.
 void ReadLists(const IniText* ini) {
     ProfileReader saved = SetupFile;
@@ -100,7 +112,7 @@ void ReadLists(const IniText* ini) {
     char entry[PathBufferSize];
     for (uint16_t language : {uint16_t{1}, uint16_t{2}}) {
         LanguageNumber = language;
-        SelectLanguageSection();
+        ReadTexts(SelectLanguageSection());
         Check(std::strlen(InstallSection) < SectionBufferSize, "section name beyond its buffer");
         for (const char* section : {static_cast<const char*>(InstallSection), "installd", "install"}) {
             for (int number = 1; number <= 64 && ReadFileListEntry(section, number, entry); ++number) {

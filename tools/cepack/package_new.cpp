@@ -120,7 +120,8 @@ std::string ReadmeText(const std::string& stem, const std::string& cab, bool pla
         : "- " + cab + " is a copy of the cabinet you gave: copy each new build of it over this one.\r\n";
     return "This folder was made by cepack new. Before you build the package:\r\n\r\n" + cabinet +
            "- Edit install.inf: Program (the title on the installer's backdrop), Copyright, Dir (the folder\r\n"
-           "  made on the PC), the language names; list further files under [Install].\r\n"
+           "  made on the PC), the language names; list further files under [Install]. [Texts] holds\r\n"
+           "  what the installer shows, in each language: edit it to suit, keeping each %s.\r\n"
            "- Edit the application manager files " + inis + ": Description, Uninstall\r\n"
            "  (the name the application is removed by), CabFiles; Component names their section.\r\n"
            "- Delete this README.txt, or list it in install.inf if it should be installed.\r\n\r\n"
