@@ -99,7 +99,7 @@ const Translation Translations[] = {
     {"it", "Lingua",  // Italian
      {
          "Selezionare una lingua",
-         "Impossibile installare!%nInstallare Windows Mobile Device Center 6.1 o "
+         "Impossibile installare!%nInstallare Centro gestione dispositivi Windows Mobile 6.1 o "
          "successivo:%n%s%nL'indirizzo \xE8 stato copiato negli appunti.",
          "Impossibile installare!%nInstallare Microsoft ActiveSync da %s.",
          "OK",
