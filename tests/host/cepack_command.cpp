@@ -24,6 +24,8 @@ std::string CepackCommand() {
     return testutil::ShellQuote(CEPACK_PATH);
 }
 
+std::string LinuxCepackCommand() { return testutil::ShellQuote(CEPACK_PATH); }
+
 std::string InstallCepackCopy(const std::string& binDir) {
     std::string dir = testutil::NativePath(binDir);
     std::filesystem::create_directories(dir);

@@ -11,6 +11,8 @@ namespace cepacktest {
 bool OnWindows();
 // The tool, ready for the shell: arguments follow.
 std::string CepackCommand();
+// The Linux build, whichever build the cases run.
+std::string LinuxCepackCommand();
 // A copy of the tool installed in binDir (core form) under its own name;
 // the command that runs the copy.
 std::string InstallCepackCopy(const std::string& binDir);

@@ -18,6 +18,12 @@ namespace fs = std::filesystem;
 
 namespace cepack {
 
+fs::path AbsoluteHostPath(const std::string& utf8) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(HostPath(utf8), ec);
+    return ec ? HostPath(utf8) : absolute;
+}
+
 #ifdef _WIN32
 
 fs::path HostPath(const std::string& utf8) {
@@ -62,9 +68,25 @@ bool IsReadableFile(const fs::path& path) {
     return file;
 }
 
+// The system's time zone with the daylight saving rule of that date, as
+// localtime_r has it on Linux; the C runtime's localtime would follow a TZ
+// variable with US rules instead.
 bool LocalTimeOf(time_t when, std::tm* local) {
-    __time64_t moment = when;
-    return _localtime64_s(local, &moment) == 0;
+    uint64_t ticks = (static_cast<uint64_t>(when) + 11644473600ULL) * 10000000ULL;
+    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal, here;
+    if (when < 0 || !FileTimeToSystemTime(&utc, &universal) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &here)) {
+        return false;
+    }
+    *local = std::tm{};
+    local->tm_year = here.wYear - 1900;
+    local->tm_mon = here.wMonth - 1;
+    local->tm_mday = here.wDay;
+    local->tm_hour = here.wHour;
+    local->tm_min = here.wMinute;
+    local->tm_sec = here.wSecond;
+    return true;
 }
 
 namespace {

@@ -18,6 +18,10 @@ std::filesystem::path HostPath(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& path);
 // With "/" separators, for names inside a folder.
 std::string GenericUtf8Of(const std::filesystem::path& path);
+// Absolute, for creating directories: the standard library's
+// create_directories fails on Windows for a path relative to another
+// drive's current directory ("D:out").
+std::filesystem::path AbsoluteHostPath(const std::string& utf8);
 FILE* OpenHostFile(const std::filesystem::path& path, const char* mode);
 
 struct HostFileInfo {

@@ -50,7 +50,7 @@ struct Problems {
 
 uint32_t DosDateTimeOf(time_t when) {
     std::tm local{};
-    LocalTimeOf(when, &local);
+    if (!LocalTimeOf(when, &local)) return (1u << 5 | 1u) << 16;
     int year = local.tm_year + 1900;
     // DOS stamps hold 1980 to 2107.
     if (year < 1980) return (1u << 5 | 1u) << 16;

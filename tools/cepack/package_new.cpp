@@ -178,7 +178,7 @@ int RunNew(const NewOptions& options, const Streams& s) {
         s.err << "cepack: new: no install.exe to put in (looked at " << lookedAt << ")\n";
         return ExitNoInput;
     }
-    fs::path dir = HostPath(options.directory);
+    fs::path dir = AbsoluteHostPath(options.directory);
     std::error_code ec;
     // An author's files are never overwritten.
     if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {

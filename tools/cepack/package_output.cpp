@@ -124,12 +124,13 @@ void Pending(const std::string& name) {
 
 }  // namespace
 
+// A signal that was ignored (nohup, a background job) stays ignored.
 void RemoveTemporaryOnInterrupt() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction action {};
+        struct sigaction action {}, old {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
-        sigaction(signal, &action, nullptr);
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
     }
 }
 

@@ -260,7 +260,7 @@ int RunExtract(const std::string& package, const std::string& directory, const S
     int status = OpenPackage(package, &corePath, s);
     if (status != ExitOk) return status;
     std::error_code ec;
-    fs::create_directories(HostPath(directory), ec);
+    fs::create_directories(AbsoluteHostPath(directory), ec);
     std::optional<std::string> destination = CorePathOf(directory, 1);
     if (ec || !destination || !fs::is_directory(HostPath(directory), ec)) {
         s.err << "cepack: " << directory << ": can't be used as the destination directory\n";
