@@ -6,8 +6,6 @@
 #include <fstream>
 #include <system_error>
 
-#include "tools/cepack/host_paths.h"
-
 namespace cepack {
 
 namespace {
@@ -255,10 +253,10 @@ std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& rea
     return cab.findings_;
 }
 
-std::vector<CabinetFinding> CheckCabinetFile(const std::string& path) {
+std::vector<CabinetFinding> CheckCabinetFile(const std::filesystem::path& path) {
     std::error_code ec;
-    uint64_t size = std::filesystem::file_size(HostPath(path), ec);
-    std::ifstream in(HostPath(path), std::ios::binary);
+    uint64_t size = std::filesystem::file_size(path, ec);
+    std::ifstream in(path, std::ios::binary);
     if (ec || !in) return {{true, "cannot be read"}};
     CabinetReader reader = [&in](uint64_t offset, uint8_t* out, size_t count) -> size_t {
         in.clear();

@@ -129,7 +129,7 @@ int CheckCabinet(void* context, const char* name) {
     folder->referenced.insert(Folded(name));
     auto file = folder->files.find(Folded(name));
     if (file == folder->files.end() || !folder->cabinets.insert(file->first).second) return 0;
-    std::vector<CabinetFinding> findings = CheckCabinetFile(Utf8Of(file->second));
+    std::vector<CabinetFinding> findings = CheckCabinetFile(file->second);
     for (const CabinetFinding& f : findings) {
         LintFinding finding{f.error ? LintError : LintWarning, name, 0, "", "", f.message.c_str()};
         Report(folder, &finding);

@@ -84,7 +84,11 @@ int OpenPackage(const std::string& package, std::string* corePath, const Streams
     }
     std::optional<std::string> core = CorePathOf(package);
     if (!core) {
+#ifdef _WIN32
+        s.err << "cepack: " << package << ": its path is longer than 259 bytes, even in its short form\n";
+#else
         s.err << "cepack: " << package << ": its path holds a \"\\\" or is longer than 259 characters\n";
+#endif
         return ExitNoInput;
     }
     *corePath = *core;
