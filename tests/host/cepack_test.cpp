@@ -529,6 +529,17 @@ TEST_F(CepackWindowsTest, APackageRelativeToAnotherDrivesCurrentDirectory) {
     EXPECT_TRUE(SameTree(source_.Path(), drive.Join("sub\\out")));
 }
 
+// A folder deeper than the C runtime lists is refused by name, never read
+// as some other folder (which the listing would give).
+TEST_F(CepackWindowsTest, AFolderTooDeepToListIsRefused) {
+    std::string deep = Repeat("d", 90) + "/" + Repeat("e", 90) + "/" + Repeat("f", 90) + "/inner.txt", text;
+    MakeTree(source_.Path(), {{deep, "x"}});
+    EXPECT_EQ(Build(Out("p.zip"), source_.Path(), &text), 6) << text;
+    EXPECT_NE(text.find("cepack can list on Windows"), std::string::npos) << text;
+    EXPECT_EQ(testutil::ListFilesRecursive(work_.Path()), std::vector<std::string>{});
+    EXPECT_EQ(Cepack("lint " + Q(source_.Path()), &text), 2) << text;
+}
+
 // Files dated on both sides of SOURCE_DATE_EPOCH and of a change to summer
 // time, in a zone that has one.
 TEST_F(CepackWindowsTest, TheSameFolderGivesTheSameBytesAsTheLinuxBuild) {

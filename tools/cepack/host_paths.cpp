@@ -24,7 +24,17 @@ fs::path AbsoluteHostPath(const std::string& utf8) {
     return ec ? HostPath(utf8) : absolute;
 }
 
+const char* const UnlistableDirectoryText =
+    "its path is longer than the 259 characters cepack can list on Windows; move the folder higher up";
+
 #ifdef _WIN32
+
+bool ListableDirectory(const fs::path& directory) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(directory, ec);
+    // Room for the "\*" of the search.
+    return !ec && absolute.native().size() + 2 < MAX_PATH;
+}
 
 fs::path HostPath(const std::string& utf8) {
     return fs::path(std::u8string_view(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
@@ -119,6 +129,8 @@ std::optional<std::string> CorePathOf(const std::string& hostPath, size_t reserv
 }
 
 #else
+
+bool ListableDirectory(const fs::path&) { return true; }
 
 fs::path HostPath(const std::string& utf8) { return fs::path(utf8); }
 std::string Utf8Of(const fs::path& path) { return path.string(); }

@@ -22,6 +22,13 @@ std::string GenericUtf8Of(const std::filesystem::path& path);
 // create_directories fails on Windows for a path relative to another
 // drive's current directory ("D:out").
 std::filesystem::path AbsoluteHostPath(const std::string& utf8);
+// Whether the tool can list this directory. On Windows the C runtime's
+// directory listing, which std::filesystem uses there, takes at most
+// MAX_PATH characters and beyond them lists some other folder: a deeper
+// folder is refused, never read. Always on POSIX.
+bool ListableDirectory(const std::filesystem::path& directory);
+// Why a folder is not listed, for the messages.
+extern const char* const UnlistableDirectoryText;
 FILE* OpenHostFile(const std::filesystem::path& path, const char* mode);
 
 struct HostFileInfo {

@@ -164,6 +164,10 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
                                      Problems* problems, std::ostream& err) {
     std::vector<SourceFile> files;
     std::error_code ec;
+    if (!ListableDirectory(root)) {
+        problems->Add(Utf8Of(root) + ": " + UnlistableDirectoryText);
+        return files;
+    }
     // An earlier build's output inside the tree, recognised by identity.
     bool hasPrevious = fs::is_regular_file(output, ec);
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
@@ -176,6 +180,11 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
         if (std::string why = LeftOutReason(relative, it->path(), directory); !why.empty()) {
             err << "cepack: note: " << relative << ": " << why << ", left out\n";
             if (directory) it.disable_recursion_pending();
+            continue;
+        }
+        if (directory && !it->is_symlink() && !ListableDirectory(it->path())) {
+            problems->Add(relative + ": " + UnlistableDirectoryText);
+            it.disable_recursion_pending();
             continue;
         }
         if (directory) {

@@ -139,6 +139,10 @@ int CheckCabinet(void* context, const char* name) {
 
 bool CollectFolder(Folder* folder) {
     std::error_code ec;
+    if (!ListableDirectory(folder->dir)) {
+        *folder->out << Utf8Of(folder->dir) << ": error: " << UnlistableDirectoryText << "\n";
+        return false;
+    }
     for (auto it = fs::recursive_directory_iterator(folder->dir, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         // Named as build names it: a link under its own name.
@@ -148,6 +152,10 @@ bool CollectFolder(Folder* folder) {
         if (!ec && !LeftOutReason(relative, it->path(), directory).empty()) {
             if (directory) it.disable_recursion_pending();
             continue;
+        }
+        if (!ec && directory && !ListableDirectory(it->path())) {
+            *folder->out << Utf8Of(it->path()) << ": error: " << UnlistableDirectoryText << "\n";
+            return false;
         }
         if (!it->is_regular_file(ec)) continue;
         folder->files.emplace(InstallerView(relative), it->path());
