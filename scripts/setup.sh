@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xdotool imagemagick locales
   zip unzip p7zip-full libarchive-tools osslsigncode openssl nsis cabextract gcab
-  zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev
+  zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev libz-mingw-w64-dev
   libclang-rt-14-dev
 )
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

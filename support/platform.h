@@ -52,7 +52,8 @@ uint32_t ReadEnvironmentPath(const char* name, char* buffer, uint32_t size);
 bool ExactAnsiPath(const wchar_t* path, char* out, size_t capacity);
 #endif
 
-#ifndef _WIN32
+// cepack on Windows has no windows either: it takes the host's stand-ins (CE_HOST_UI).
+#if !defined(_WIN32) || defined(CE_HOST_UI)
 // Host stand-ins for the user interface. A test points PumpDialogWindow /
 // the progress window at a sink and watches the engine through it.
 struct HostProgressSink {

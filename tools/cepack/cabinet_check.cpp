@@ -253,7 +253,7 @@ std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& rea
     return cab.findings_;
 }
 
-std::vector<CabinetFinding> CheckCabinetFile(const std::string& path) {
+std::vector<CabinetFinding> CheckCabinetFile(const std::filesystem::path& path) {
     std::error_code ec;
     uint64_t size = std::filesystem::file_size(path, ec);
     std::ifstream in(path, std::ios::binary);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +23,6 @@ using CabinetReader = std::function<size_t(uint64_t offset, uint8_t* out, size_t
 
 std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& read);
 // The same on a file; one error when it cannot be read.
-std::vector<CabinetFinding> CheckCabinetFile(const std::string& path);
+std::vector<CabinetFinding> CheckCabinetFile(const std::filesystem::path& path);
 
 }  // namespace cepack

@@ -1,8 +1,5 @@
 // cepack build: the files of a directory into a ZIP behind the launcher stub,
 // refusing up front whatever the launcher could not extract.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +17,7 @@
 #include "tools/cepack/cepack.h"
 #include "tools/cepack/host_paths.h"
 #include "tools/cepack/package_files.h"
+#include "tools/cepack/package_output.h"
 #include "tools/cepack/zip_writer.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +50,7 @@ struct Problems {
 
 uint32_t DosDateTimeOf(time_t when) {
     std::tm local{};
-    localtime_r(&when, &local);
+    if (!LocalTimeOf(when, &local)) return (1u << 5 | 1u) << 16;
     int year = local.tm_year + 1900;
     // DOS stamps hold 1980 to 2107.
     if (year < 1980) return (1u << 5 | 1u) << 16;
@@ -166,18 +164,27 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
                                      Problems* problems, std::ostream& err) {
     std::vector<SourceFile> files;
     std::error_code ec;
-    struct stat previous {};  // an earlier build's output inside the tree
-    bool hasPrevious = ::stat(output.c_str(), &previous) == 0;
+    if (!ListableDirectory(root)) {
+        problems->Add(Utf8Of(root) + ": " + UnlistableDirectoryText);
+        return files;
+    }
+    // An earlier build's output inside the tree, recognised by identity.
+    bool hasPrevious = fs::is_regular_file(output, ec);
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         // Lexically: a link is packed under its own name, not its target's.
-        std::string relative = it->path().lexically_relative(root).generic_string();
+        std::string relative = GenericUtf8Of(it->path().lexically_relative(root));
         std::error_code statError;
         fs::file_status status = fs::status(it->path(), statError);
         bool directory = fs::is_directory(status);
         if (std::string why = LeftOutReason(relative, it->path(), directory); !why.empty()) {
             err << "cepack: note: " << relative << ": " << why << ", left out\n";
             if (directory) it.disable_recursion_pending();
+            continue;
+        }
+        if (directory && !it->is_symlink() && !ListableDirectory(it->path())) {
+            problems->Add(relative + ": " + UnlistableDirectoryText);
+            it.disable_recursion_pending();
             continue;
         }
         if (directory) {
@@ -189,21 +196,21 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
             problems->Add(relative + ": not a regular file");
             continue;
         }
-        struct stat st {};
-        if (::stat(it->path().c_str(), &st) != 0) {
+        HostFileInfo info;
+        if (!ReadHostFileInfo(it->path(), &info)) {
             problems->Add(relative + ": can't be read");
             continue;
         }
-        if (hasPrevious && st.st_dev == previous.st_dev && st.st_ino == previous.st_ino) continue;
+        if (hasPrevious && fs::equivalent(it->path(), output, statError)) continue;
         SourceFile f;
         f.relative = relative;
         f.path = it->path();
-        f.size = static_cast<uint64_t>(st.st_size);
-        f.dosDateTime = DosDateTimeOf(ClampTime(st.st_mtime, epoch));
-        f.attributes = static_cast<uint8_t>(0x20 | ((st.st_mode & S_IWUSR) ? 0 : 0x01));  // archive, read-only
+        f.size = info.size;
+        f.dosDateTime = DosDateTimeOf(ClampTime(info.modified, epoch));
+        f.attributes = static_cast<uint8_t>(0x20 | (info.writable ? 0 : 0x01));  // archive, read-only
         files.push_back(std::move(f));
     }
-    if (ec) problems->Add(root.string() + ": " + ec.message());
+    if (ec) problems->Add(Utf8Of(root) + ": " + ec.message());
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
     return files;
@@ -227,17 +234,17 @@ bool AddSharedInstaller(const std::optional<time_t>& epoch, bool bare, std::vect
     }
     std::string lookedAt;
     std::string shared = SharedProgram("install.exe", &lookedAt);
-    struct stat st {};
-    if (shared.empty() || ::stat(shared.c_str(), &st) != 0) {
+    HostFileInfo info;
+    if (shared.empty() || !ReadHostFileInfo(HostPath(shared), &info)) {
         s.err << "cepack: " << (bare ? "note" : "error") << ": install.inf but no install.exe, and no shared one "
               << "(looked at " << lookedAt << ")\n";
         return bare;
     }
     SourceFile f;
     f.relative = "install.exe";
-    f.path = shared;
-    f.size = static_cast<uint64_t>(st.st_size);
-    f.dosDateTime = DosDateTimeOf(ClampTime(st.st_mtime, epoch));
+    f.path = HostPath(shared);
+    f.size = info.size;
+    f.dosDateTime = DosDateTimeOf(ClampTime(info.modified, epoch));
     f.attributes = 0x20;
     files->insert(std::upper_bound(files->begin(), files->end(), f,
                                    [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; }),
@@ -259,46 +266,8 @@ bool HasSomethingToStart(const std::vector<SourceFile>& files) {
     return false;
 }
 
-// The package is written under a temporary name and renamed into place, so
-// a failed build never leaves a half package behind.
-class TempOutput {
-public:
-    explicit TempOutput(const fs::path& output) : final_(output) {
-        name_ = output.string() + ".XXXXXX";
-        int fd = mkstemp(name_.data());
-        if (fd < 0) {
-            name_.clear();
-            return;
-        }
-        file_ = fdopen(fd, "w+b");
-        if (!file_) ::close(fd);
-    }
-    ~TempOutput() {
-        if (file_) std::fclose(file_);
-        if (!name_.empty()) ::unlink(name_.c_str());
-    }
-    TempOutput(const TempOutput&) = delete;
-    TempOutput& operator=(const TempOutput&) = delete;
-    FILE* File() const { return file_; }
-    bool Commit(bool executable) {
-        mode_t mask = umask(0);
-        umask(mask);
-        bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0 &&
-                  fchmod(fileno(file_), (executable ? 0777 : 0666) & ~mask) == 0;
-        ok = std::fclose(file_) == 0 && ok;
-        file_ = nullptr;
-        if (ok && std::rename(name_.c_str(), final_.c_str()) == 0) name_.clear();
-        return ok && name_.empty();
-    }
-
-private:
-    fs::path final_;
-    std::string name_;
-    FILE* file_ = nullptr;
-};
-
 bool CopyStub(const std::string& stub, FILE* out) {
-    FILE* in = std::fopen(stub.c_str(), "rb");
+    FILE* in = OpenHostFile(HostPath(stub), "rb");
     if (!in) return false;
     std::vector<char> block(1 << 16);
     size_t n;
@@ -310,7 +279,7 @@ bool CopyStub(const std::string& stub, FILE* out) {
 }
 
 int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& files, const Streams& streams) {
-    TempOutput output(options.output);
+    PackageOutput output(HostPath(options.output));
     if (!output.File()) {
         streams.err << "cepack: " << options.output << ": can't create the output file\n";
         return ExitWriteError;
@@ -322,7 +291,7 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
     ZipWriter writer(output.File());
     std::string error;
     for (const SourceFile& f : files) {
-        if (!writer.AddFile(f.archiveName, f.path.string(), f.size, f.dosDateTime, f.attributes, &error)) {
+        if (!writer.AddFile(f.archiveName, Utf8Of(f.path), f.size, f.dosDateTime, f.attributes, &error)) {
             streams.err << "cepack: " << f.relative << ": " << error << "\n";
             return ExitWriteError;
         }
@@ -333,6 +302,7 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
     }
     // Everything went in in order, so the end is the package's size.
     off_t written = ftello(output.File());
+    if (written >= 0) HoldBeforeRenameForTest();
     if (written < 0 || !output.Commit(!options.stub.empty())) {
         streams.err << "cepack: " << options.output << ": can't be written\n";
         return ExitWriteError;
@@ -348,7 +318,7 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
 
 int RunBuild(const BuildOptions& options, const Streams& streams) {
     std::error_code ec;
-    if (!fs::is_directory(options.input, ec)) {
+    if (!fs::is_directory(HostPath(options.input), ec)) {
         streams.err << "cepack: " << options.input << ": no such directory\n";
         return ExitNoInput;
     }
@@ -364,15 +334,15 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     }
     uint64_t stubSize = 0;
     if (!resolved.stub.empty()) {
-        if (!fs::is_regular_file(resolved.stub, ec) || ::access(resolved.stub.c_str(), R_OK) != 0) {
+        if (!IsReadableFile(HostPath(resolved.stub))) {
             streams.err << "cepack: " << resolved.stub << ": stub not found or not readable\n";
             return ExitNoInput;
         }
-        stubSize = fs::file_size(resolved.stub, ec);
+        stubSize = fs::file_size(HostPath(resolved.stub), ec);
     }
     Problems problems;
     std::optional<time_t> epoch = SourceDateEpoch(streams.err);
-    std::vector<SourceFile> files = CollectFiles(options.input, options.output, epoch, &problems, streams.err);
+    std::vector<SourceFile> files = CollectFiles(HostPath(options.input), HostPath(options.output), epoch, &problems, streams.err);
     if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
     CheckNames(files, options.destinationLength, &problems);
     CheckSizes(files, stubSize, &problems);

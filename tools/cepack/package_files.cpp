@@ -37,7 +37,7 @@ bool IsInstallerProgram(const std::string& relative) {
 }  // namespace
 
 bool CarriesPackagePayload(const fs::path& path) {
-    std::optional<std::string> core = CorePathOf(path.string());
+    std::optional<std::string> core = CorePathOf(Utf8Of(path));
     if (!core) return false;
     ArchiveDirectory directory;
     bool found = OpenArchiveDirectory(core->c_str(), &directory, 0, 0) == ArchiveOpen;

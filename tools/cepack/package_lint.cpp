@@ -15,6 +15,7 @@
 #include "installer/setup_lint.h"
 #include "tools/cepack/cabinet_check.h"
 #include "tools/cepack/cepack.h"
+#include "tools/cepack/host_paths.h"
 #include "tools/cepack/package_files.h"
 
 namespace fs = std::filesystem;
@@ -72,7 +73,7 @@ struct Folder {
 // The file as the author finds it: the folder joined with its name on disk.
 std::string ShownName(const Folder& folder, const char* name) {
     auto it = folder.files.find(Folded(name));
-    return it != folder.files.end() ? it->second.string() : (folder.dir / name).string();
+    return it != folder.files.end() ? Utf8Of(it->second) : Utf8Of(folder.dir / HostPath(name));
 }
 
 // FILE:LINE: error: [SECTION] KEY: message, the form editors jump from.
@@ -128,7 +129,7 @@ int CheckCabinet(void* context, const char* name) {
     folder->referenced.insert(Folded(name));
     auto file = folder->files.find(Folded(name));
     if (file == folder->files.end() || !folder->cabinets.insert(file->first).second) return 0;
-    std::vector<CabinetFinding> findings = CheckCabinetFile(file->second.string());
+    std::vector<CabinetFinding> findings = CheckCabinetFile(file->second);
     for (const CabinetFinding& f : findings) {
         LintFinding finding{f.error ? LintError : LintWarning, name, 0, "", "", f.message.c_str()};
         Report(folder, &finding);
@@ -138,15 +139,23 @@ int CheckCabinet(void* context, const char* name) {
 
 bool CollectFolder(Folder* folder) {
     std::error_code ec;
+    if (!ListableDirectory(folder->dir)) {
+        *folder->out << Utf8Of(folder->dir) << ": error: " << UnlistableDirectoryText << "\n";
+        return false;
+    }
     for (auto it = fs::recursive_directory_iterator(folder->dir, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         // Named as build names it: a link under its own name.
-        std::string relative = it->path().lexically_relative(folder->dir).generic_string();
+        std::string relative = GenericUtf8Of(it->path().lexically_relative(folder->dir));
         bool directory = it->is_directory(ec);
         // Only what build packs is in the package the installer reads.
         if (!ec && !LeftOutReason(relative, it->path(), directory).empty()) {
             if (directory) it.disable_recursion_pending();
             continue;
+        }
+        if (!ec && directory && !ListableDirectory(it->path())) {
+            *folder->out << Utf8Of(it->path()) << ": error: " << UnlistableDirectoryText << "\n";
+            return false;
         }
         if (!it->is_regular_file(ec)) continue;
         folder->files.emplace(InstallerView(relative), it->path());
@@ -176,7 +185,7 @@ bool HasInstallerProgram(const Folder& folder) {
 }
 
 void ReportMissingSetupFile(Folder* folder) {
-    *folder->out << (folder->dir / folder->infName).string() << ": error: not found";
+    *folder->out << Utf8Of(folder->dir / HostPath(folder->infName)) << ": error: not found";
     if (HasInstallerProgram(*folder)) {
         *folder->out << ": the installer beside it reads it\n";
     } else {
@@ -190,7 +199,7 @@ void ReportMissingSetupFile(Folder* folder) {
 // page holds it; anywhere else it refuses the whole package.
 void CheckFileNames(Folder* folder) {
     for (const auto& [key, path] : folder->files) {
-        std::string relative = fs::relative(path, folder->dir).generic_string();
+        std::string relative = GenericUtf8Of(fs::relative(path, folder->dir));
         bool ascii = true;
         for (char c : relative) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
         if (ascii) continue;
@@ -203,7 +212,7 @@ void CheckFileNames(Folder* folder) {
 
 // A line of the folder's own findings: FILE: error|warning: message.
 void ReportFile(Folder* folder, bool error, const fs::path& file, const std::string& message) {
-    *folder->out << file.string() << (error ? ": error: " : ": warning: ") << message << "\n";
+    *folder->out << Utf8Of(file) << (error ? ": error: " : ": warning: ") << message << "\n";
     ++(error ? folder->result->errors : folder->result->warnings);
 }
 
@@ -212,7 +221,7 @@ void CheckCaseClashes(Folder* folder) {
     std::vector<std::string> sorted = folder->relatives;
     std::sort(sorted.begin(), sorted.end());
     for (const NameClash& clash : CaseClashes(sorted)) {
-        ReportFile(folder, true, folder->dir / clash.name, CaseClashText(clash));
+        ReportFile(folder, true, folder->dir / HostPath(clash.name), CaseClashText(clash));
     }
 }
 
@@ -254,7 +263,7 @@ void CheckInstallerPrograms(Folder* folder) {
         }
         std::string lookedAt;
         std::string shared = std::string(program) == "install.exe" ? SharedProgram(program, &lookedAt) : "";
-        if (!shared.empty() && !SameBytes(it->second, shared)) {
+        if (!shared.empty() && !SameBytes(it->second, HostPath(shared))) {
             ReportFile(folder, false, it->second,
                        "differs from the install.exe installed beside cepack (" + shared +
                            "): a copy kept from an earlier version? Delete it and build adds the current one");
@@ -278,9 +287,9 @@ void CheckNeverInstalled(Folder* folder) {
 
 int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
     *result = LintResult{};
-    Folder folder{dir, {}, {}, "", {}, {}, &out, result, {}, {}};
+    Folder folder{HostPath(dir), {}, {}, "", {}, {}, &out, result, {}, {}};
     std::error_code ec;
-    if (!fs::is_directory(dir, ec) || !CollectFolder(&folder)) return ExitNoInput;
+    if (!fs::is_directory(folder.dir, ec) || !CollectFolder(&folder)) return ExitNoInput;
     folder.infName = SetupFileName(folder);
     auto inf = folder.files.find(folder.infName);
     if (inf == folder.files.end()) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/cepack/cepack.h"
+#include "tools/cepack/host_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -161,7 +162,7 @@ int RunNew(const NewOptions& options, const Streams& s) {
         return ExitUsage;
     }
     if (!options.cabinet.empty()) {
-        std::string name = fs::path(options.cabinet).filename().string();
+        std::string name = Utf8Of(HostPath(options.cabinet).filename());
         std::string lower;
         for (unsigned char c : name) lower += static_cast<char>(std::tolower(c));
         // The application manager splits CabFiles at commas and keeps spaces around a name.
@@ -171,7 +172,7 @@ int RunNew(const NewOptions& options, const Streams& s) {
             return ExitUsage;
         }
         std::error_code cabError;
-        if (!fs::is_regular_file(options.cabinet, cabError)) {
+        if (!fs::is_regular_file(HostPath(options.cabinet), cabError)) {
             s.err << "cepack: new: " << options.cabinet << ": cannot read the cabinet\n";
             return ExitNoInput;
         }
@@ -182,7 +183,7 @@ int RunNew(const NewOptions& options, const Streams& s) {
         s.err << "cepack: new: no install.exe to put in (looked at " << lookedAt << ")\n";
         return ExitNoInput;
     }
-    fs::path dir = options.directory;
+    fs::path dir = AbsoluteHostPath(options.directory);
     std::error_code ec;
     // An author's files are never overwritten.
     if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
@@ -192,19 +193,19 @@ int RunNew(const NewOptions& options, const Streams& s) {
     fs::create_directories(dir, ec);
     std::string stem = StemOf(*title);
     bool placeholder = options.cabinet.empty();
-    std::string cab = placeholder ? stem + ".arm.cab" : fs::path(options.cabinet).filename().string();
+    std::string cab = placeholder ? stem + ".arm.cab" : Utf8Of(HostPath(options.cabinet).filename());
     bool ok = !ec && WriteText(dir / "install.inf", SetupFileText(*title, stem, cab, langs)) &&
               WriteText(dir / "README.txt", ReadmeText(stem, cab, placeholder, langs));
     // lint recognises this text and names it as new's placeholder.
     if (placeholder) {
-        ok = ok && WriteText(dir / cab, "MSCF placeholder: replace with your application's cabinet\r\n");
+        ok = ok && WriteText(dir / HostPath(cab), "MSCF placeholder: replace with your application's cabinet\r\n");
     } else {
-        ok = ok && fs::copy_file(options.cabinet, dir / cab, ec) && !ec;
+        ok = ok && fs::copy_file(HostPath(options.cabinet), dir / HostPath(cab), ec) && !ec;
     }
     for (size_t i = 0; ok && i < langs.size(); ++i) {
-        ok = WriteText(dir / IniNameOf(stem, i, *langs[i]), AppManagerText(*title, cab));
+        ok = WriteText(dir / HostPath(IniNameOf(stem, i, *langs[i])), AppManagerText(*title, cab));
     }
-    ok = ok && fs::copy_file(installer, dir / "install.exe", ec) && !ec;
+    ok = ok && fs::copy_file(HostPath(installer), dir / "install.exe", ec) && !ec;
     if (!ok) {
         s.err << "cepack: new: " << options.directory << ": can't be written\n";
         return ExitWriteError;

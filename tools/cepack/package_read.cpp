@@ -44,9 +44,9 @@ bool LooksWritten(const char* record) {
 // the launcher's code; nothing without an end record. With writtenOnly,
 // signatures that don't look like a written record are passed over.
 std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool writtenOnly = false) {
-    std::ifstream in(hostPath, std::ios::binary);
+    std::ifstream in(HostPath(hostPath), std::ios::binary);
     std::error_code ec;
-    uint64_t size = fs::file_size(hostPath, ec);
+    uint64_t size = fs::file_size(HostPath(hostPath), ec);
     if (!in || ec || size < EndRecordSize) return std::nullopt;
     const uint64_t block = 1 << 20;
     uint64_t end = size;  // the block is [start, end), plus the record's tail
@@ -73,18 +73,22 @@ std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool wr
 // package fails. ExitOk with *corePath set when the launcher would go on.
 int OpenPackage(const std::string& package, std::string* corePath, const Streams& s) {
     std::error_code ec;
-    fs::file_status status = fs::status(package, ec);
+    fs::file_status status = fs::status(HostPath(package), ec);
     if (!fs::exists(status)) {
         s.err << "cepack: " << package << ": no such file\n";
         return ExitNoInput;
     }
-    if (!fs::is_regular_file(status) || !std::ifstream(package, std::ios::binary)) {
+    if (!fs::is_regular_file(status) || !std::ifstream(HostPath(package), std::ios::binary)) {
         s.err << "cepack: " << package << ": can't be read\n";
         return ExitNoInput;
     }
     std::optional<std::string> core = CorePathOf(package);
     if (!core) {
+#ifdef _WIN32
+        s.err << "cepack: " << package << ": its path is longer than 259 bytes, even in its short form\n";
+#else
         s.err << "cepack: " << package << ": its path holds a \"\\\" or is longer than 259 characters\n";
+#endif
         return ExitNoInput;
     }
     *corePath = *core;
@@ -142,7 +146,7 @@ std::string EntryResultText(int32_t result, uint16_t method) {
 
 // CRC-32 and size of a file as the host reads it.
 bool ChecksumFile(const std::string& hostPath, uint32_t* crc, uint64_t* size) {
-    std::ifstream in(hostPath, std::ios::binary);
+    std::ifstream in(HostPath(hostPath), std::ios::binary);
     if (!in) return false;
     std::vector<char> block(1 << 16);
     uLong value = crc32(0, nullptr, 0);
@@ -155,11 +159,14 @@ bool ChecksumFile(const std::string& hostPath, uint32_t* crc, uint64_t* size) {
     return true;
 }
 
+// On Windows the core's form is the system's own.
 std::string HostPathOf(const std::string& corePath) {
     std::string out = corePath;
+#ifndef _WIN32
     for (char& c : out) {
         if (c == '\\') c = '/';
     }
+#endif
     return out;
 }
 
@@ -176,11 +183,11 @@ std::string VerifyEntry(const std::string& corePath, const std::string& scratch,
     if (result != ExtractOk) return EntryResultText(result, d.Method);
     std::string hostPath = HostPathOf(path);
     std::error_code ec;
-    if (fs::is_directory(hostPath, ec)) return "ok";
+    if (fs::is_directory(HostPath(hostPath), ec)) return "ok";
     uint32_t crc = 0;
     uint64_t size = 0;
     bool readable = ChecksumFile(hostPath, &crc, &size);
-    fs::remove(hostPath, ec);
+    fs::remove(HostPath(hostPath), ec);
     if (!readable) return "extracted file can't be read back";
     if (crc != d.Crc32) return "CRC differs from the central directory";
     if (size != d.UncompressedSize) return "size differs from the central directory";
@@ -257,9 +264,9 @@ int RunExtract(const std::string& package, const std::string& directory, const S
     int status = OpenPackage(package, &corePath, s);
     if (status != ExitOk) return status;
     std::error_code ec;
-    fs::create_directories(directory, ec);
+    fs::create_directories(AbsoluteHostPath(directory), ec);
     std::optional<std::string> destination = CorePathOf(directory, 1);
-    if (ec || !destination || !fs::is_directory(directory, ec)) {
+    if (ec || !destination || !fs::is_directory(HostPath(directory), ec)) {
         s.err << "cepack: " << directory << ": can't be used as the destination directory\n";
         return ExitWriteError;
     }

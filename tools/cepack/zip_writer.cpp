@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "tools/cepack/host_paths.h"
+
 namespace cepack {
 
 namespace {
@@ -163,7 +165,7 @@ bool ZipWriter::AddFile(const std::string& archiveName, const std::string& hostP
     }
     e.localHeaderOffset = static_cast<uint32_t>(headerAt);
     off_t dataAt = ftello(file_);
-    InputFile input(std::fopen(hostPath.c_str(), "rb"));
+    InputFile input(OpenHostFile(HostPath(hostPath), "rb"));
     if (!input) {
         *error = SystemError("can't open");
         return false;

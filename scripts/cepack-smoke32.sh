@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# cepack-smoke32.sh PREFIX RELEASE.zip SAMPLE_DIR: the shipped 32-bit
+# cepack.exe (emulated 32-bit Wine) as an author meets it, from the release
+# archive unpacked: new, lint, build, verify and extract the sample, verify
+# again once the package is signed; and the archive made again from its own
+# files is the same bytes.
+set -euo pipefail
+prefix=$1 release=$2 sample=$3
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unzip -q "$release" -d "$work/cepack"
+run() {  # run LOG ARGS...: cepack.exe with its output in LOG (Wine's services must not hold a pipe)
+  local log=$1; shift
+  "$here/wine-run.sh" "$prefix" "$work/cepack/bin/cepack.exe" "$@" >"$work/$log" 2>&1 ||
+    { echo "FAIL cepack $*:"; cat "$work/$log"; exit 1; }
+}
+run new.txt new "$work/Notes" --title "Sample Notes" --languages en,de,fr --cab "$sample/samplenotes.arm.cab"
+run lint.txt lint "$work/Notes"
+run build.txt build -o "$work/Notes.exe" "$work/Notes"
+run verify.txt verify "$work/Notes.exe"
+run extract.txt extract "$work/Notes.exe" "$work/out"
+diff -r "$work/Notes" "$work/out"
+cmp <(head -c "$(stat -c %s "$work/cepack/share/cepack/zipstub.exe")" "$work/Notes.exe") \
+  "$work/cepack/share/cepack/zipstub.exe"
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+  openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=cepack-smoke -days 2 -keyout "$work/key.pem" \
+    -out "$work/cert.pem" 2>/dev/null
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/Notes.exe" \
+    -out "$work/Signed.exe" >/dev/null
+  run signed.txt verify "$work/Signed.exe"
+fi
+# The same files give the same archive.
+names=()
+while read -r name; do names+=("$name=$work/cepack/$name"); done < <(zipinfo -1 "$release")
+SOURCE_DATE_EPOCH=$(python3 -c "import zipfile,calendar; print(calendar.timegm(zipfile.ZipFile('$release').infolist()[0].date_time + (0,0,0)))") \
+  python3 "$here/make-release-zip.py" "$work/again.zip" "${names[@]}"
+cmp "$release" "$work/again.zip"
+echo "ok: $(cat "$work/verify.txt" | tail -1)"
