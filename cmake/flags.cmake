@@ -62,4 +62,7 @@ else()
   set(CE_IS_WINDOWS ON)
   # Windows 7 API level; newer functions are looked up by name.
   add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+  # No link time in the PE header: the same sources give the same programs,
+  # and so the same packages and release archive, build after build.
+  add_link_options(-Wl,--no-insert-timestamp)
 endif()
