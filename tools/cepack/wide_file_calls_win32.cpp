@@ -30,6 +30,13 @@ bool Invalid(const std::wstring& path) {
     return true;
 }
 
+// A call on the wide form of path; FALSE for a path that has none.
+template <typename Call>
+BOOL OnWidePath(LPCSTR path, Call call) {
+    std::wstring wide = Wide(path);
+    return !Invalid(wide) && call(wide.c_str());
+}
+
 // A name longer in UTF-8 than the ANSI record holds comes as its 8.3 form;
 // without one, as "?", which no file is called.
 void CopyFound(const WIN32_FIND_DATAW& wide, LPWIN32_FIND_DATAA data) {
@@ -60,29 +67,18 @@ HANDLE WINAPI CepackCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURIT
     return CreateFileW(wide.c_str(), access, share, security, disposition, flags, templateFile);
 }
 
-BOOL WINAPI CepackDeleteFile(LPCSTR path) {
-    std::wstring wide = Wide(path);
-    return !Invalid(wide) && DeleteFileW(wide.c_str());
-}
+BOOL WINAPI CepackDeleteFile(LPCSTR path) { return OnWidePath(path, DeleteFileW); }
 
 BOOL WINAPI CepackCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
-    std::wstring wide = Wide(path);
-    return !Invalid(wide) && CreateDirectoryW(wide.c_str(), security);
+    return OnWidePath(path, [security](LPCWSTR wide) { return CreateDirectoryW(wide, security); });
 }
 
-BOOL WINAPI CepackRemoveDirectory(LPCSTR path) {
-    std::wstring wide = Wide(path);
-    return !Invalid(wide) && RemoveDirectoryW(wide.c_str());
-}
+BOOL WINAPI CepackRemoveDirectory(LPCSTR path) { return OnWidePath(path, RemoveDirectoryW); }
 
-BOOL WINAPI CepackSetCurrentDirectory(LPCSTR path) {
-    std::wstring wide = Wide(path);
-    return !Invalid(wide) && SetCurrentDirectoryW(wide.c_str());
-}
+BOOL WINAPI CepackSetCurrentDirectory(LPCSTR path) { return OnWidePath(path, SetCurrentDirectoryW); }
 
 BOOL WINAPI CepackSetFileAttributes(LPCSTR path, DWORD attributes) {
-    std::wstring wide = Wide(path);
-    return !Invalid(wide) && SetFileAttributesW(wide.c_str(), attributes);
+    return OnWidePath(path, [attributes](LPCWSTR wide) { return SetFileAttributesW(wide, attributes); });
 }
 
 DWORD WINAPI CepackGetFileAttributes(LPCSTR path) {
