@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 namespace cepack {
 
@@ -251,20 +248,6 @@ std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& rea
     }
     CheckSetupFile(&cab, setup, folders, folderCount, folderReserve, dataReserve);
     return cab.findings_;
-}
-
-std::vector<CabinetFinding> CheckCabinetFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    uint64_t size = std::filesystem::file_size(path, ec);
-    std::ifstream in(path, std::ios::binary);
-    if (ec || !in) return {{true, "cannot be read"}};
-    CabinetReader reader = [&in](uint64_t offset, uint8_t* out, size_t count) -> size_t {
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(offset));
-        in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
-        return static_cast<size_t>(in.gcount());
-    };
-    return CheckCabinet(size, reader);
 }
 
 }  // namespace cepack

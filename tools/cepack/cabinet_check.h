@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,7 +21,5 @@ struct CabinetFinding {
 using CabinetReader = std::function<size_t(uint64_t offset, uint8_t* out, size_t count)>;
 
 std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& read);
-// The same on a file; one error when it cannot be read.
-std::vector<CabinetFinding> CheckCabinetFile(const std::filesystem::path& path);
 
 }  // namespace cepack

@@ -2,7 +2,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -10,7 +13,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "support/text.h"
 
@@ -18,22 +23,203 @@ namespace fs = std::filesystem;
 
 namespace cepack {
 
-fs::path AbsoluteHostPath(const std::string& utf8) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(HostPath(utf8), ec);
-    return ec ? HostPath(utf8) : absolute;
-}
-
-const char* const UnlistableDirectoryText =
-    "its path is longer than the 259 characters cepack can list on Windows; move the folder higher up";
-
 #ifdef _WIN32
 
-bool ListableDirectory(const fs::path& directory) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(directory, ec);
-    // Room for the "\*" of the search.
-    return !ec && absolute.native().size() + 2 < MAX_PATH;
+namespace {
+
+// A handle for reading a file's or directory's information, links followed.
+class InfoHandle {
+public:
+    explicit InfoHandle(const fs::path& path)
+        : handle_(CreateFileW(AccessPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+    ~InfoHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    InfoHandle(const InfoHandle&) = delete;
+    InfoHandle& operator=(const InfoHandle&) = delete;
+    bool Read(BY_HANDLE_FILE_INFORMATION* info) const {
+        return handle_ != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle_, info);
+    }
+
+private:
+    HANDLE handle_;
+};
+
+void FillInfo(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& written, HostFileInfo* info) {
+    info->size = (uint64_t{sizeHigh} << 32) | sizeLow;
+    // 100-ns ticks since 1601 to seconds since 1970: the same count the
+    // POSIX build reads, so both date an entry alike.
+    uint64_t ticks = (uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime;
+    info->modified = static_cast<time_t>(ticks / 10000000 - 11644473600LL);
+    info->writable = !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// A directory's entries but "." and "..", the search closed however the
+// caller leaves. A drive's root has neither: an empty one finds nothing.
+class DirectorySearch {
+public:
+    explicit DirectorySearch(const std::wstring& access)
+        : handle_(FindFirstFileExW((access + L"\\*").c_str(), FindExInfoBasic, &found_, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH)),
+          listed_(handle_ != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND) {}
+    ~DirectorySearch() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    DirectorySearch(const DirectorySearch&) = delete;
+    DirectorySearch& operator=(const DirectorySearch&) = delete;
+    bool Listed() const { return listed_; }
+    const WIN32_FIND_DATAW* Next() {
+        while (handle_ != INVALID_HANDLE_VALUE) {
+            if (!first_ && !FindNextFileW(handle_, &found_)) return nullptr;
+            first_ = false;
+            std::wstring_view name = found_.cFileName;
+            if (name != L"." && name != L"..") return &found_;
+        }
+        return nullptr;
+    }
+
+private:
+    WIN32_FIND_DATAW found_;
+    HANDLE handle_;
+    bool listed_;
+    bool first_ = true;
+};
+
+// Symbolic links and junctions name another entry; other reparse points
+// (OneDrive's placeholders, deduplicated files) are the entry itself.
+bool IsLink(const WIN32_FIND_DATAW& found) {
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(found.dwReserved0);
+}
+
+struct PendingDirectory {
+    std::wstring access;
+    std::string relative;
+    fs::path path;
+};
+
+}  // namespace
+
+fs::path AccessPath(const fs::path& path) {
+    const std::wstring& text = path.native();
+    if (text.empty() || text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) return path;
+    // The full name of a relative path, and of "D:out" against drive D:'s
+    // current directory, with "/" turned into "\" and "." and ".." resolved.
+    DWORD need = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, L'\0');
+    DWORD got = GetFullPathNameW(text.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) return path;
+    full.resize(got);
+    if (full.rfind(L"\\\\", 0) == 0) return fs::path(L"\\\\?\\UNC\\" + full.substr(2));
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return fs::path(L"\\\\?\\" + full);
+    return path;
+}
+
+FILE* OpenHostFile(const fs::path& path, const char* mode) {
+    bool write = mode[0] == 'w';
+    HANDLE h = CreateFileW(AccessPath(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), (write ? _O_WRONLY : _O_RDONLY) | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, write ? "wb" : "rb");
+    if (!file) _close(fd);
+    return file;
+}
+
+bool ReadHostFileInfo(const fs::path& path, HostFileInfo* info) {
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!InfoHandle(path).Read(&data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    FillInfo(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime, info);
+    return true;
+}
+
+bool IsReadableFile(const fs::path& path) {
+    HANDLE h = CreateFileW(AccessPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool file = GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    return file;
+}
+
+HostKind HostKindOf(const fs::path& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (InfoHandle(path).Read(&info)) {
+        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? HostKind::Directory : HostKind::File;
+    }
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME
+               ? HostKind::Missing
+               : HostKind::Other;
+}
+
+bool EmptyHostDirectory(const fs::path& path) {
+    DirectorySearch search(AccessPath(path).native());
+    return search.Listed() && !search.Next();
+}
+
+bool CreateHostDirectories(const fs::path& path) {
+    std::wstring access = AccessPath(path).native();
+    // Each "\" past "\\?\C:\" or "\\?\UNC\server\share\" ends a parent;
+    // one that exists already fails harmlessly.
+    size_t start = 7;
+    if (access.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        size_t server = access.find(L'\\', 8);
+        start = server == std::wstring::npos ? access.size() : access.find(L'\\', server + 1);
+    }
+    for (size_t at = access.find(L'\\', start); at != std::wstring::npos; at = access.find(L'\\', at + 1)) {
+        CreateDirectoryW(access.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryW(access.c_str(), nullptr);
+    return HostKindOf(path) == HostKind::Directory;
+}
+
+bool SameHostFile(const fs::path& a, const fs::path& b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return InfoHandle(a).Read(&x) && InfoHandle(b).Read(&y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>& visit, std::string* error) {
+    // A list of its own, not recursion: a tree as deep as a long path allows
+    // would take the stack.
+    std::vector<PendingDirectory> pending{{AccessPath(root).native(), "", root}};
+    while (!pending.empty()) {
+        PendingDirectory dir = std::move(pending.back());
+        pending.pop_back();
+        DirectorySearch search(dir.access);
+        if (!search.Listed()) {
+            *error = Utf8Of(dir.path) + ": can't be listed";
+            return false;
+        }
+        while (const WIN32_FIND_DATAW* found = search.Next()) {
+            TreeEntry entry;
+            entry.relative = (dir.relative.empty() ? "" : dir.relative + "/") + Utf8Of(fs::path(found->cFileName));
+            entry.path = dir.path / fs::path(found->cFileName);
+            bool link = IsLink(*found);
+            if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                entry.kind = link ? TreeEntryKind::DirectoryLink : TreeEntryKind::Directory;
+            } else if (!link) {
+                entry.kind = TreeEntryKind::File;
+                FillInfo(found->dwFileAttributes, found->nFileSizeHigh, found->nFileSizeLow, found->ftLastWriteTime,
+                         &entry.info);
+            } else {
+                // A link to a file is packed as that file, under its own name.
+                entry.kind = ReadHostFileInfo(entry.path, &entry.info) ? TreeEntryKind::File : TreeEntryKind::Other;
+            }
+            if (visit(entry) && entry.kind == TreeEntryKind::Directory) {
+                pending.push_back({dir.access + L"\\" + found->cFileName, entry.relative, entry.path});
+            }
+        }
+    }
+    return true;
 }
 
 fs::path HostPath(const std::string& utf8) {
@@ -48,34 +234,6 @@ std::string Utf8Of(const fs::path& path) {
 std::string GenericUtf8Of(const fs::path& path) {
     std::u8string text = path.generic_u8string();
     return std::string(reinterpret_cast<const char*>(text.data()), text.size());
-}
-
-FILE* OpenHostFile(const fs::path& path, const char* mode) {
-    std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-    return _wfopen(path.c_str(), wideMode.c_str());
-}
-
-bool ReadHostFileInfo(const fs::path& path, HostFileInfo* info) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    info->size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    // 100-ns ticks since 1601 to seconds since 1970: the same count the
-    // POSIX build reads, so both date an entry alike.
-    uint64_t ticks = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
-    info->modified = static_cast<time_t>(ticks / 10000000 - 11644473600LL);
-    info->writable = !(data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-    return true;
-}
-
-bool IsReadableFile(const fs::path& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    bool file = GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    CloseHandle(h);
-    return file;
 }
 
 // The system's time zone with the daylight saving rule of that date, as
@@ -130,12 +288,56 @@ std::optional<std::string> CorePathOf(const std::string& hostPath, size_t reserv
 
 #else
 
-bool ListableDirectory(const fs::path&) { return true; }
-
 fs::path HostPath(const std::string& utf8) { return fs::path(utf8); }
 std::string Utf8Of(const fs::path& path) { return path.string(); }
 std::string GenericUtf8Of(const fs::path& path) { return path.generic_string(); }
 FILE* OpenHostFile(const fs::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+HostKind HostKindOf(const fs::path& path) {
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) return HostKind::Missing;
+    return fs::is_directory(status) ? HostKind::Directory
+           : fs::is_regular_file(status) ? HostKind::File
+                                         : HostKind::Other;
+}
+
+bool EmptyHostDirectory(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_empty(path, ec) && !ec;
+}
+
+bool CreateHostDirectories(const fs::path& path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    return HostKindOf(path) == HostKind::Directory;
+}
+
+bool SameHostFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>& visit, std::string* error) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        TreeEntry entry;
+        // Lexically: a link goes by its own name, not its target's.
+        entry.relative = GenericUtf8Of(it->path().lexically_relative(root));
+        entry.path = it->path();
+        std::error_code statError;
+        fs::file_status status = fs::status(it->path(), statError);
+        if (fs::is_directory(status)) {
+            entry.kind = it->is_symlink() ? TreeEntryKind::DirectoryLink : TreeEntryKind::Directory;
+        } else if (fs::is_regular_file(status) && ReadHostFileInfo(it->path(), &entry.info)) {
+            entry.kind = TreeEntryKind::File;
+        }
+        if (!visit(entry) && entry.kind == TreeEntryKind::Directory) it.disable_recursion_pending();
+    }
+    if (ec) *error = Utf8Of(root) + ": " + ec.message();
+    return !ec;
+}
 
 bool ReadHostFileInfo(const fs::path& path, HostFileInfo* info) {
     struct stat st {};
@@ -169,6 +371,44 @@ std::optional<std::string> CorePathOf(const std::string& hostPath, size_t reserv
 }
 
 #endif
+
+ArchiveName::ArchiveName(const std::string& hostPath) {
+    if (std::optional<std::string> core = CorePathOf(hostPath)) {
+        name_ = *core;
+        return;
+    }
+#ifdef _WIN32
+    if (!hostPath.empty()) name_ = Utf8Of(AccessPath(HostPath(hostPath)));
+#else
+    held_ = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (held_ >= 0) name_ = "\\proc\\self\\fd\\" + std::to_string(held_);
+#endif
+}
+
+ArchiveName::~ArchiveName() {
+#ifndef _WIN32
+    if (held_ >= 0) ::close(held_);
+#endif
+}
+
+bool ReadHostFile(const fs::path& path, std::string* bytes) {
+    FILE* in = OpenHostFile(path, "rb");
+    if (!in) return false;
+    bytes->clear();
+    char block[1 << 16];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, in)) > 0) bytes->append(block, n);
+    bool ok = !std::ferror(in);
+    std::fclose(in);
+    return ok;
+}
+
+bool WriteHostFile(const fs::path& path, const std::string& bytes) {
+    FILE* out = OpenHostFile(path, "wb");
+    if (!out) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && ok;
+}
 
 namespace {
 

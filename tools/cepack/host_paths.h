@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,18 +19,29 @@ std::filesystem::path HostPath(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& path);
 // With "/" separators, for names inside a folder.
 std::string GenericUtf8Of(const std::filesystem::path& path);
-// Absolute, for creating directories: the standard library's
-// create_directories fails on Windows for a path relative to another
-// drive's current directory ("D:out").
-std::filesystem::path AbsoluteHostPath(const std::string& utf8);
-// Whether the tool can list this directory. On Windows the C runtime's
-// directory listing, which std::filesystem uses there, takes at most
-// MAX_PATH characters and beyond them lists some other folder: a deeper
-// folder is refused, never read. Always on POSIX.
-bool ListableDirectory(const std::filesystem::path& directory);
-// Why a folder is not listed, for the messages.
-extern const char* const UnlistableDirectoryText;
+#ifdef _WIN32
+// The form the system's wide calls take at any length, on Windows 7 too and
+// whatever the long-path policy: absolute and normal, behind "\\?\" (or
+// "\\?\UNC\" for a share). Such a path is taken as it stands, so every call
+// on an author's file goes through this; the C runtime's own path calls
+// (stat, the directory listing under std::filesystem) stop at MAX_PATH or
+// refuse the "?", and are not used on them.
+std::filesystem::path AccessPath(const std::filesystem::path& path);
+#endif
+
+// The calls on an author's files, at any path length. Files open in binary,
+// mode "rb" or "wb" only.
 FILE* OpenHostFile(const std::filesystem::path& path, const char* mode);
+bool ReadHostFile(const std::filesystem::path& path, std::string* bytes);
+bool WriteHostFile(const std::filesystem::path& path, const std::string& bytes);
+enum class HostKind { Missing, File, Directory, Other };
+// What a path names, links followed.
+HostKind HostKindOf(const std::filesystem::path& path);
+bool EmptyHostDirectory(const std::filesystem::path& path);
+// A directory with every missing parent; true when it is there afterwards.
+bool CreateHostDirectories(const std::filesystem::path& path);
+// Whether two paths name one file (the same volume and file number).
+bool SameHostFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 struct HostFileInfo {
     uint64_t size = 0;
@@ -41,8 +53,40 @@ struct HostFileInfo {
 bool ReadHostFileInfo(const std::filesystem::path& path, HostFileInfo* info);
 // A regular file this process may open for reading.
 bool IsReadableFile(const std::filesystem::path& path);
+enum class TreeEntryKind { File, Directory, DirectoryLink, Other };
+struct TreeEntry {
+    std::string relative;        // UTF-8, "/"-separated below the folder; a link under its own name
+    std::filesystem::path path;  // the folder as given, joined with the entry's name
+    TreeEntryKind kind = TreeEntryKind::Other;
+    HostFileInfo info;           // of a File
+};
+// Visits every entry below root, a directory before what it holds; visit
+// returns false to pass over a directory's contents. Links to directories
+// are not followed. False, with the directory named in *error, when one
+// can't be listed.
+bool WalkTree(const std::filesystem::path& root, const std::function<bool(const TreeEntry&)>& visit,
+              std::string* error);
+
 // The local calendar time of a moment (localtime_r).
 bool LocalTimeOf(time_t when, std::tm* local);
+
+// The name by which the engine opens a package at any path: its core form
+// where that fits the engine's 259 characters; beyond them, on Windows the
+// access form (the engine passes it to the system as it stands), on Linux
+// the file held open here and named by /proc/self/fd. Empty when the file
+// can't be named.
+class ArchiveName {
+public:
+    explicit ArchiveName(const std::string& hostPath);
+    ~ArchiveName();
+    ArchiveName(const ArchiveName&) = delete;
+    ArchiveName& operator=(const ArchiveName&) = delete;
+    const std::string& Name() const { return name_; }
+
+private:
+    std::string name_;
+    int held_ = -1;
+};
 
 // An absolute path in the core's form ("/tmp/x" becomes "\tmp\x"); nothing
 // for a path that holds a "\" of its own or does not fit a path buffer.

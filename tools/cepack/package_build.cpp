@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <optional>
 #include <set>
-#include <system_error>
 #include <vector>
 
 #include "support/text.h"
@@ -163,54 +162,36 @@ time_t ClampTime(time_t when, const std::optional<time_t>& epoch) { return epoch
 std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& output, const std::optional<time_t>& epoch,
                                      Problems* problems, std::ostream& err) {
     std::vector<SourceFile> files;
-    std::error_code ec;
-    if (!ListableDirectory(root)) {
-        problems->Add(Utf8Of(root) + ": " + UnlistableDirectoryText);
-        return files;
-    }
     // An earlier build's output inside the tree, recognised by identity.
-    bool hasPrevious = fs::is_regular_file(output, ec);
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        // Lexically: a link is packed under its own name, not its target's.
-        std::string relative = GenericUtf8Of(it->path().lexically_relative(root));
-        std::error_code statError;
-        fs::file_status status = fs::status(it->path(), statError);
-        bool directory = fs::is_directory(status);
-        if (std::string why = LeftOutReason(relative, it->path(), directory); !why.empty()) {
-            err << "cepack: note: " << relative << ": " << why << ", left out\n";
-            if (directory) it.disable_recursion_pending();
-            continue;
-        }
-        if (directory && !it->is_symlink() && !ListableDirectory(it->path())) {
-            problems->Add(relative + ": " + UnlistableDirectoryText);
-            it.disable_recursion_pending();
-            continue;
-        }
-        if (directory) {
-            if (it->is_symlink()) err << "cepack: note: " << relative << ": link to a directory, not followed\n";
-            else if (fs::is_empty(it->path(), statError)) err << "cepack: note: " << relative << ": empty directory, not packed\n";
-            continue;
-        }
-        if (!fs::is_regular_file(status)) {
-            problems->Add(relative + ": not a regular file");
-            continue;
-        }
-        HostFileInfo info;
-        if (!ReadHostFileInfo(it->path(), &info)) {
-            problems->Add(relative + ": can't be read");
-            continue;
-        }
-        if (hasPrevious && fs::equivalent(it->path(), output, statError)) continue;
-        SourceFile f;
-        f.relative = relative;
-        f.path = it->path();
-        f.size = info.size;
-        f.dosDateTime = DosDateTimeOf(ClampTime(info.modified, epoch));
-        f.attributes = static_cast<uint8_t>(0x20 | (info.writable ? 0 : 0x01));  // archive, read-only
-        files.push_back(std::move(f));
-    }
-    if (ec) problems->Add(Utf8Of(root) + ": " + ec.message());
+    bool hasPrevious = HostKindOf(output) == HostKind::File;
+    std::string listError;
+    bool listed = WalkTree(
+        root,
+        [&](const TreeEntry& entry) {
+            bool directory = entry.kind == TreeEntryKind::Directory || entry.kind == TreeEntryKind::DirectoryLink;
+            if (std::string why = LeftOutReason(entry); !why.empty()) {
+                err << "cepack: note: " << entry.relative << ": " << why << ", left out\n";
+                return false;
+            }
+            if (entry.kind == TreeEntryKind::DirectoryLink) {
+                err << "cepack: note: " << entry.relative << ": link to a directory, not followed\n";
+            } else if (directory && EmptyHostDirectory(entry.path)) {
+                err << "cepack: note: " << entry.relative << ": empty directory, not packed\n";
+            } else if (entry.kind == TreeEntryKind::Other) {
+                problems->Add(entry.relative + ": not a regular file");
+            } else if (!directory && !(hasPrevious && SameHostFile(entry.path, output))) {
+                SourceFile f;
+                f.relative = entry.relative;
+                f.path = entry.path;
+                f.size = entry.info.size;
+                f.dosDateTime = DosDateTimeOf(ClampTime(entry.info.modified, epoch));
+                f.attributes = static_cast<uint8_t>(0x20 | (entry.info.writable ? 0 : 0x01));  // archive, read-only
+                files.push_back(std::move(f));
+            }
+            return true;
+        },
+        &listError);
+    if (!listed) problems->Add(listError);
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
     return files;
@@ -317,8 +298,7 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
 }  // namespace
 
 int RunBuild(const BuildOptions& options, const Streams& streams) {
-    std::error_code ec;
-    if (!fs::is_directory(HostPath(options.input), ec)) {
+    if (HostKindOf(HostPath(options.input)) != HostKind::Directory) {
         streams.err << "cepack: " << options.input << ": no such directory\n";
         return ExitNoInput;
     }
@@ -332,20 +312,17 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
             return ExitNoInput;
         }
     }
-    uint64_t stubSize = 0;
-    if (!resolved.stub.empty()) {
-        if (!IsReadableFile(HostPath(resolved.stub))) {
-            streams.err << "cepack: " << resolved.stub << ": stub not found or not readable\n";
-            return ExitNoInput;
-        }
-        stubSize = fs::file_size(HostPath(resolved.stub), ec);
+    HostFileInfo stub;
+    if (!resolved.stub.empty() && (!IsReadableFile(HostPath(resolved.stub)) || !ReadHostFileInfo(HostPath(resolved.stub), &stub))) {
+        streams.err << "cepack: " << resolved.stub << ": stub not found or not readable\n";
+        return ExitNoInput;
     }
     Problems problems;
     std::optional<time_t> epoch = SourceDateEpoch(streams.err);
     std::vector<SourceFile> files = CollectFiles(HostPath(options.input), HostPath(options.output), epoch, &problems, streams.err);
     if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
     CheckNames(files, options.destinationLength, &problems);
-    CheckSizes(files, stubSize, &problems);
+    CheckSizes(files, stub.size, &problems);
     if (!problems.list.empty()) {
         for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
             streams.err << "cepack: " << problems.list[i] << "\n";

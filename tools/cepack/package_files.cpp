@@ -2,7 +2,6 @@
 
 #include <map>
 #include <optional>
-#include <system_error>
 
 #include "launcher/archive_directory.h"
 #include "tools/cepack/host_paths.h"
@@ -37,24 +36,24 @@ bool IsInstallerProgram(const std::string& relative) {
 }  // namespace
 
 bool CarriesPackagePayload(const fs::path& path) {
-    std::optional<std::string> core = CorePathOf(Utf8Of(path));
-    if (!core) return false;
+    ArchiveName archive(Utf8Of(path));
+    if (archive.Name().empty()) return false;
     ArchiveDirectory directory;
-    bool found = OpenArchiveDirectory(core->c_str(), &directory, 0, 0) == ArchiveOpen;
+    bool found = OpenArchiveDirectory(archive.Name().c_str(), &directory, 0, 0) == ArchiveOpen;
     CloseArchiveDirectory(&directory);
     return found;
 }
 
-std::string LeftOutReason(const std::string& relative, const fs::path& path, bool directory) {
-    std::string lowered = FoldedName(relative);
+std::string LeftOutReason(const TreeEntry& entry) {
+    bool directory = entry.kind == TreeEntryKind::Directory || entry.kind == TreeEntryKind::DirectoryLink;
+    std::string lowered = FoldedName(entry.relative);
     std::string name = lowered.substr(lowered.rfind('/') + 1);
     if (IsVersionControl(name)) return directory ? "version-control folder" : "version-control file";
     if (directory) return {};
     if (IsLitter(name)) return "editor or system leftover";
     // Only a regular file is opened: a pipe would block the read.
-    std::error_code ec;
-    if (EndsWith(name, ".exe") && !IsInstallerProgram(lowered) && fs::is_regular_file(path, ec) &&
-        CarriesPackagePayload(path)) {
+    if (EndsWith(name, ".exe") && !IsInstallerProgram(lowered) && entry.kind == TreeEntryKind::File &&
+        CarriesPackagePayload(entry.path)) {
         return "an earlier package (it carries a ZIP payload)";
     }
     return {};

@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/cepack/host_paths.h"
+
 namespace cepack {
 
 // Why an entry below the package folder stays out of the package (a
 // version-control folder, an editor's or the system's leftovers, an earlier
-// package), or empty when it goes in. relative is "/"-separated from the
-// folder; path is the entry on the host. A directory left out is left out
+// package), or empty when it goes in. A directory left out is left out
 // whole.
-std::string LeftOutReason(const std::string& relative, const std::filesystem::path& path, bool directory);
+std::string LeftOutReason(const TreeEntry& entry);
 
 // Whether the launcher's directory reader finds a package payload in the
 // file: an end record leading to at least one entry.

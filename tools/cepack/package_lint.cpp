@@ -3,13 +3,11 @@
 // rules, checked before the package ships.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "installer/setup_lint.h"
@@ -100,12 +98,6 @@ bool Exists(void* context, const char* name) {
     return folder->files.count(Folded(name)) != 0;
 }
 
-bool ReadText(const fs::path& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return in.good() || in.eof();
-}
-
 bool ReadFile(void* context, const char* name, IniText* text) {
     Folder* folder = static_cast<Folder*>(context);
     std::string key = Folded(name);
@@ -115,11 +107,25 @@ bool ReadFile(void* context, const char* name, IniText* text) {
     auto cached = folder->texts.find(key);
     if (cached == folder->texts.end()) {
         std::string bytes;
-        if (!ReadText(file->second, &bytes)) return false;
+        if (!ReadHostFile(file->second, &bytes)) return false;
         cached = folder->texts.emplace(key, std::move(bytes)).first;
     }
     *text = IniText{cached->second.data(), cached->second.size()};
     return true;
+}
+
+// One error when the file cannot be read.
+std::vector<CabinetFinding> CheckCabinetFile(const std::filesystem::path& path) {
+    HostFileInfo info;
+    FILE* in = ReadHostFileInfo(path, &info) ? OpenHostFile(path, "rb") : nullptr;
+    if (!in) return {{true, "cannot be read"}};
+    CabinetReader reader = [in](uint64_t offset, uint8_t* out, size_t count) -> size_t {
+        if (fseeko(in, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+        return std::fread(out, 1, count, in);
+    };
+    std::vector<CabinetFinding> findings = CheckCabinet(info.size, reader);
+    std::fclose(in);
+    return findings;
 }
 
 // A cabinet as the application manager meets it, once however many .ini
@@ -138,30 +144,21 @@ int CheckCabinet(void* context, const char* name) {
 }
 
 bool CollectFolder(Folder* folder) {
-    std::error_code ec;
-    if (!ListableDirectory(folder->dir)) {
-        *folder->out << Utf8Of(folder->dir) << ": error: " << UnlistableDirectoryText << "\n";
-        return false;
-    }
-    for (auto it = fs::recursive_directory_iterator(folder->dir, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        // Named as build names it: a link under its own name.
-        std::string relative = GenericUtf8Of(it->path().lexically_relative(folder->dir));
-        bool directory = it->is_directory(ec);
-        // Only what build packs is in the package the installer reads.
-        if (!ec && !LeftOutReason(relative, it->path(), directory).empty()) {
-            if (directory) it.disable_recursion_pending();
-            continue;
-        }
-        if (!ec && directory && !ListableDirectory(it->path())) {
-            *folder->out << Utf8Of(it->path()) << ": error: " << UnlistableDirectoryText << "\n";
-            return false;
-        }
-        if (!it->is_regular_file(ec)) continue;
-        folder->files.emplace(InstallerView(relative), it->path());
-        folder->relatives.push_back(relative);
-    }
-    return !ec;
+    std::string listError;
+    bool listed = WalkTree(
+        folder->dir,
+        [folder](const TreeEntry& entry) {
+            // Only what build packs is in the package the installer reads.
+            if (!LeftOutReason(entry).empty()) return false;
+            if (entry.kind == TreeEntryKind::File) {
+                folder->files.emplace(InstallerView(entry.relative), entry.path);
+                folder->relatives.push_back(entry.relative);
+            }
+            return true;
+        },
+        &listError);
+    if (!listed) *folder->out << listError << "\n";
+    return listed;
 }
 
 bool AtTop(const Folder& folder, const std::string& name) { return folder.files.count(name) != 0; }
@@ -198,8 +195,9 @@ void ReportMissingSetupFile(Folder* folder) {
 // The launcher unpacks a name beyond ASCII only where the system's ANSI code
 // page holds it; anywhere else it refuses the whole package.
 void CheckFileNames(Folder* folder) {
-    for (const auto& [key, path] : folder->files) {
-        std::string relative = GenericUtf8Of(fs::relative(path, folder->dir));
+    std::map<std::string, std::string> byView;
+    for (const std::string& relative : folder->relatives) byView.emplace(InstallerView(relative), relative);
+    for (const auto& [key, relative] : byView) {
         bool ascii = true;
         for (char c : relative) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
         if (ascii) continue;
@@ -228,17 +226,14 @@ void CheckCaseClashes(Folder* folder) {
 // The program the launcher starts must run on 32-bit Windows: a PE image for
 // the i386 with a 32-bit optional header. Empty when it does.
 std::string ProgramProblem(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    unsigned char dos[64] = {};
-    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') {
-        return "is no Windows program";
-    }
+    FILE* in = OpenHostFile(path, "rb");
+    if (!in) return "is no Windows program";
+    unsigned char dos[64] = {}, pe[26] = {};
+    bool read = std::fread(dos, 1, sizeof dos, in) == sizeof dos && dos[0] == 'M' && dos[1] == 'Z';
     uint32_t peOffset = dos[60] | dos[61] << 8 | dos[62] << 16 | static_cast<uint32_t>(dos[63]) << 24;
-    unsigned char pe[26] = {};
-    in.seekg(peOffset);
-    if (!in.read(reinterpret_cast<char*>(pe), sizeof pe) || pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3]) {
-        return "is no Windows program";
-    }
+    read = read && fseeko(in, peOffset, SEEK_SET) == 0 && std::fread(pe, 1, sizeof pe, in) == sizeof pe;
+    std::fclose(in);
+    if (!read || pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3]) return "is no Windows program";
     uint16_t machine = static_cast<uint16_t>(pe[4] | pe[5] << 8);
     uint16_t magic = static_cast<uint16_t>(pe[24] | pe[25] << 8);
     constexpr uint16_t MachineI386 = 0x14C;
@@ -249,7 +244,7 @@ std::string ProgramProblem(const fs::path& path) {
 
 bool SameBytes(const fs::path& a, const fs::path& b) {
     std::string x, y;
-    return ReadText(a, &x) && ReadText(b, &y) && x == y;
+    return ReadHostFile(a, &x) && ReadHostFile(b, &y) && x == y;
 }
 
 void CheckInstallerPrograms(Folder* folder) {
@@ -288,8 +283,7 @@ void CheckNeverInstalled(Folder* folder) {
 int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
     *result = LintResult{};
     Folder folder{HostPath(dir), {}, {}, "", {}, {}, &out, result, {}, {}};
-    std::error_code ec;
-    if (!fs::is_directory(folder.dir, ec) || !CollectFolder(&folder)) return ExitNoInput;
+    if (HostKindOf(folder.dir) != HostKind::Directory || !CollectFolder(&folder)) return ExitNoInput;
     folder.infName = SetupFileName(folder);
     auto inf = folder.files.find(folder.infName);
     if (inf == folder.files.end()) {

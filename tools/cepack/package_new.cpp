@@ -3,10 +3,8 @@
 // placeholder) and edits the texts.
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "tools/cepack/cepack.h"
@@ -132,10 +130,9 @@ std::string ReadmeText(const std::string& stem, const std::string& cab, bool pla
            "source.\r\n";
 }
 
-bool WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    return static_cast<bool>(out.flush());
+bool CopyHostFile(const fs::path& from, const fs::path& to) {
+    std::string bytes;
+    return ReadHostFile(from, &bytes) && WriteHostFile(to, bytes);
 }
 
 }  // namespace
@@ -171,8 +168,7 @@ int RunNew(const NewOptions& options, const Streams& s) {
             s.err << "cepack: new: --cab takes a file named NAME.cab, without commas or a leading space\n";
             return ExitUsage;
         }
-        std::error_code cabError;
-        if (!fs::is_regular_file(HostPath(options.cabinet), cabError)) {
+        if (HostKindOf(HostPath(options.cabinet)) != HostKind::File) {
             s.err << "cepack: new: " << options.cabinet << ": cannot read the cabinet\n";
             return ExitNoInput;
         }
@@ -183,29 +179,28 @@ int RunNew(const NewOptions& options, const Streams& s) {
         s.err << "cepack: new: no install.exe to put in (looked at " << lookedAt << ")\n";
         return ExitNoInput;
     }
-    fs::path dir = AbsoluteHostPath(options.directory);
-    std::error_code ec;
+    fs::path dir = HostPath(options.directory);
+    HostKind there = HostKindOf(dir);
     // An author's files are never overwritten.
-    if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
+    if (there != HostKind::Missing && !(there == HostKind::Directory && EmptyHostDirectory(dir))) {
         s.err << "cepack: new: " << options.directory << " exists and is not an empty folder\n";
         return ExitRefused;
     }
-    fs::create_directories(dir, ec);
     std::string stem = StemOf(*title);
     bool placeholder = options.cabinet.empty();
     std::string cab = placeholder ? stem + ".arm.cab" : Utf8Of(HostPath(options.cabinet).filename());
-    bool ok = !ec && WriteText(dir / "install.inf", SetupFileText(*title, stem, cab, langs)) &&
-              WriteText(dir / "README.txt", ReadmeText(stem, cab, placeholder, langs));
+    bool ok = CreateHostDirectories(dir) && WriteHostFile(dir / "install.inf", SetupFileText(*title, stem, cab, langs)) &&
+              WriteHostFile(dir / "README.txt", ReadmeText(stem, cab, placeholder, langs));
     // lint recognises this text and names it as new's placeholder.
     if (placeholder) {
-        ok = ok && WriteText(dir / HostPath(cab), "MSCF placeholder: replace with your application's cabinet\r\n");
+        ok = ok && WriteHostFile(dir / HostPath(cab), "MSCF placeholder: replace with your application's cabinet\r\n");
     } else {
-        ok = ok && fs::copy_file(HostPath(options.cabinet), dir / HostPath(cab), ec) && !ec;
+        ok = ok && CopyHostFile(HostPath(options.cabinet), dir / HostPath(cab));
     }
     for (size_t i = 0; ok && i < langs.size(); ++i) {
-        ok = WriteText(dir / HostPath(IniNameOf(stem, i, *langs[i])), AppManagerText(*title, cab));
+        ok = WriteHostFile(dir / HostPath(IniNameOf(stem, i, *langs[i])), AppManagerText(*title, cab));
     }
-    ok = ok && fs::copy_file(HostPath(installer), dir / "install.exe", ec) && !ec;
+    ok = ok && CopyHostFile(HostPath(installer), dir / "install.exe");
     if (!ok) {
         s.err << "cepack: new: " << options.directory << ": can't be written\n";
         return ExitWriteError;

@@ -52,12 +52,12 @@ void RemoveTemporaryOnInterrupt() {
 // process ends (Ctrl+C, a closed console window, a killed process), the
 // system removes the file when the handle goes. The commit clears the mark
 // and renames the file into place.
-PackageOutput::PackageOutput(const fs::path& final) : final_(final) {
+PackageOutput::PackageOutput(const fs::path& final) : final_(AccessPath(final)) {
     std::random_device random;
     for (int attempt = 0; attempt < 100 && !handle_; ++attempt) {
         wchar_t suffix[16];
         swprintf(suffix, 16, L".%08x", static_cast<unsigned>(random()));
-        fs::path candidate = final;
+        fs::path candidate = final_;
         candidate += suffix;
         HANDLE h = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -44,10 +44,11 @@ bool LooksWritten(const char* record) {
 // the launcher's code; nothing without an end record. With writtenOnly,
 // signatures that don't look like a written record are passed over.
 std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool writtenOnly = false) {
-    std::ifstream in(HostPath(hostPath), std::ios::binary);
-    std::error_code ec;
-    uint64_t size = fs::file_size(HostPath(hostPath), ec);
-    if (!in || ec || size < EndRecordSize) return std::nullopt;
+    HostFileInfo info;
+    if (!ReadHostFileInfo(HostPath(hostPath), &info) || info.size < EndRecordSize) return std::nullopt;
+    std::unique_ptr<FILE, int (*)(FILE*)> in(OpenHostFile(HostPath(hostPath), "rb"), std::fclose);
+    if (!in) return std::nullopt;
+    uint64_t size = info.size;
     const uint64_t block = 1 << 20;
     uint64_t end = size;  // the block is [start, end), plus the record's tail
     std::vector<char> bytes;
@@ -55,8 +56,10 @@ std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool wr
         uint64_t start = end > block ? end - block : 0;
         uint64_t length = std::min<uint64_t>(size, end + EndRecordSize - 1) - start;
         bytes.resize(length);
-        in.seekg(static_cast<std::streamoff>(start));
-        if (!in.read(bytes.data(), static_cast<std::streamsize>(length))) return std::nullopt;
+        if (fseeko(in.get(), static_cast<off_t>(start), SEEK_SET) != 0 ||
+            std::fread(bytes.data(), 1, length, in.get()) != length) {
+            return std::nullopt;
+        }
         for (uint64_t i = length - EndRecordSize + 1; i-- > 0;) {
             if (start + i + EndRecordSize <= size && bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 5 &&
                 bytes[i + 3] == 6 && (!writtenOnly || LooksWritten(&bytes[i]))) {
@@ -70,32 +73,28 @@ std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool wr
 }
 
 // Checks what the launcher checks before it shows any dialog, and says why a
-// package fails. ExitOk with *corePath set when the launcher would go on.
-int OpenPackage(const std::string& package, std::string* corePath, const Streams& s) {
-    std::error_code ec;
-    fs::file_status status = fs::status(HostPath(package), ec);
-    if (!fs::exists(status)) {
+// package fails. ExitOk, with the name the engine opens it by, when the
+// launcher would go on.
+int OpenPackage(const std::string& package, std::unique_ptr<ArchiveName>* archive, const Streams& s) {
+    HostKind kind = HostKindOf(HostPath(package));
+    if (kind == HostKind::Missing) {
         s.err << "cepack: " << package << ": no such file\n";
         return ExitNoInput;
     }
-    if (!fs::is_regular_file(status) || !std::ifstream(HostPath(package), std::ios::binary)) {
+    if (kind != HostKind::File || !IsReadableFile(HostPath(package))) {
         s.err << "cepack: " << package << ": can't be read\n";
         return ExitNoInput;
     }
-    std::optional<std::string> core = CorePathOf(package);
-    if (!core) {
-#ifdef _WIN32
-        s.err << "cepack: " << package << ": its path is longer than 259 bytes, even in its short form\n";
-#else
-        s.err << "cepack: " << package << ": its path holds a \"\\\" or is longer than 259 characters\n";
-#endif
+    *archive = std::make_unique<ArchiveName>(package);
+    const std::string& name = (*archive)->Name();
+    if (name.empty()) {
+        s.err << "cepack: " << package << ": can't be read\n";
         return ExitNoInput;
     }
-    *corePath = *core;
-    if (SumUncompressedSizes(core->c_str(), 0, 0) != -1) return ExitOk;
+    if (SumUncompressedSizes(name.c_str(), 0, 0) != -1) return ExitOk;
 
     ArchiveDirectory directory;
-    int32_t result = OpenArchiveDirectory(core->c_str(), &directory, 0, 0);
+    int32_t result = OpenArchiveDirectory(name.c_str(), &directory, 0, 0);
     if (result == ArchiveOpen) {
         while (NextArchiveEntry(&directory) == ArchiveOpen) {
         }
@@ -146,17 +145,18 @@ std::string EntryResultText(int32_t result, uint16_t method) {
 
 // CRC-32 and size of a file as the host reads it.
 bool ChecksumFile(const std::string& hostPath, uint32_t* crc, uint64_t* size) {
-    std::ifstream in(HostPath(hostPath), std::ios::binary);
+    std::unique_ptr<FILE, int (*)(FILE*)> in(OpenHostFile(HostPath(hostPath), "rb"), std::fclose);
     if (!in) return false;
     std::vector<char> block(1 << 16);
     uLong value = crc32(0, nullptr, 0);
     *size = 0;
-    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
-        value = crc32(value, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(in.gcount()));
-        *size += static_cast<uint64_t>(in.gcount());
+    size_t n;
+    while ((n = std::fread(block.data(), 1, block.size(), in.get())) > 0) {
+        value = crc32(value, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(n));
+        *size += n;
     }
     *crc = static_cast<uint32_t>(value);
-    return true;
+    return !std::ferror(in.get());
 }
 
 // On Windows the core's form is the system's own.
@@ -172,14 +172,14 @@ std::string HostPathOf(const std::string& corePath) {
 
 // Extracts one entry into the scratch directory and compares the result with
 // the central directory's record; the file is removed again.
-std::string VerifyEntry(const std::string& corePath, const std::string& scratch, const ArchiveDirectory& d) {
+std::string VerifyEntry(const std::string& archiveName, const std::string& scratch, const ArchiveDirectory& d) {
     uint16_t attributes = d.Attributes & ~AttrReadOnly;
     char path[PathBufferSize];
     if (!d.NameUsable) return "UTF-8 name not valid or not in this system's code page";
     if (!BuildEntryPath(scratch.c_str(), d.Name, attributes, path)) {
         return IsContainedEntryName(d.Name) ? "path too long for the launcher" : "name leaves the destination";
     }
-    int32_t result = ExtractDirectoryEntry(corePath.c_str(), path, attributes, d, 0, nullptr, 0);
+    int32_t result = ExtractDirectoryEntry(archiveName.c_str(), path, attributes, d, 0, nullptr, 0);
     if (result != ExtractOk) return EntryResultText(result, d.Method);
     std::string hostPath = HostPathOf(path);
     std::error_code ec;
@@ -197,11 +197,12 @@ std::string VerifyEntry(const std::string& corePath, const std::string& scratch,
 }  // namespace
 
 int RunList(const std::string& package, const Streams& s) {
-    std::string corePath;
-    int status = OpenPackage(package, &corePath, s);
+    std::unique_ptr<ArchiveName> archive;
+    int status = OpenPackage(package, &archive, s);
     if (status != ExitOk) return status;
+    const std::string& archiveName = archive->Name();
     ArchiveDirectory d;
-    if (OpenArchiveDirectory(corePath.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
+    if (OpenArchiveDirectory(archiveName.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
     s.out << "    Length  Compressed  Method    Date       Time   Name\n";
     uint64_t total = 0, totalCompressed = 0, count = 0;
     char line[128];
@@ -222,9 +223,10 @@ int RunList(const std::string& package, const Streams& s) {
 }
 
 int RunVerify(const std::string& package, const Streams& s) {
-    std::string corePath;
-    int status = OpenPackage(package, &corePath, s);
+    std::unique_ptr<ArchiveName> archive;
+    int status = OpenPackage(package, &archive, s);
     if (status != ExitOk) return status;
+    const std::string& archiveName = archive->Name();
     PrivateTempDir scratchDir;
     std::optional<std::string> scratch = scratchDir.Ok() ? CorePathOf(scratchDir.HostPath(), 1) : std::nullopt;
     if (!scratch) {
@@ -233,11 +235,11 @@ int RunVerify(const std::string& package, const Streams& s) {
     }
     *scratch += '\\';
     ArchiveDirectory d;
-    if (OpenArchiveDirectory(corePath.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
+    if (OpenArchiveDirectory(archiveName.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
     uint64_t count = 0, failed = 0, total = 0;
     char line[64];
     do {
-        std::string verdict = VerifyEntry(corePath, *scratch, d);
+        std::string verdict = VerifyEntry(archiveName, *scratch, d);
         std::snprintf(line, sizeof line, "%10u  %-8s  ", d.UncompressedSize, MethodName(d.Method).c_str());
         s.out << line << DisplayName(d.Name) << ": " << verdict << "\n";
         ++count;
@@ -245,7 +247,7 @@ int RunVerify(const std::string& package, const Streams& s) {
         if (verdict != "ok") ++failed;
     } while (NextArchiveEntry(&d) == ArchiveOpen);
 
-    std::optional<uint16_t> counted = EndRecordEntryCount(HostPathOf(corePath));
+    std::optional<uint16_t> counted = EndRecordEntryCount(package);
     if (counted && *counted != count % 0x10000) {
         s.out << "the directory walk ended after " << count << " entries; the end record counts " << *counted
               << "\n";
@@ -260,21 +262,30 @@ int RunVerify(const std::string& package, const Streams& s) {
 }
 
 int RunExtract(const std::string& package, const std::string& directory, const Streams& s) {
-    std::string corePath;
-    int status = OpenPackage(package, &corePath, s);
+    std::unique_ptr<ArchiveName> archive;
+    int status = OpenPackage(package, &archive, s);
     if (status != ExitOk) return status;
-    std::error_code ec;
-    fs::create_directories(AbsoluteHostPath(directory), ec);
-    std::optional<std::string> destination = CorePathOf(directory, 1);
-    if (ec || !destination || !fs::is_directory(HostPath(directory), ec)) {
+    const std::string& archiveName = archive->Name();
+    if (!CreateHostDirectories(HostPath(directory))) {
         s.err << "cepack: " << directory << ": can't be used as the destination directory\n";
+        return ExitWriteError;
+    }
+    // The launcher's extraction, which this is, joins names to it in 259 characters.
+    std::optional<std::string> destination = CorePathOf(directory, 1);
+    if (!destination) {
+#ifdef _WIN32
+        const char* why = "is longer than the 259 characters the launcher extracts into, even in its short form";
+#else
+        const char* why = "holds a \"\\\" or is longer than the 259 characters the launcher extracts into";
+#endif
+        s.err << "cepack: " << directory << ": can't be used as the destination directory: its path " << why << "\n";
         return ExitWriteError;
     }
     *destination += '\\';
     // The launcher's sequence: size first, then the walk with base 0 and size 0.
-    int32_t total = SumUncompressedSizes(corePath.c_str(), 0, 0);
+    int32_t total = SumUncompressedSizes(archiveName.c_str(), 0, 0);
     SetProgressTotal(total);
-    int32_t result = ExtractAllEntries(corePath.c_str(), destination->c_str(), 0, 0);
+    int32_t result = ExtractAllEntries(archiveName.c_str(), destination->c_str(), 0, 0);
     switch (result) {
         case WalkOk:
             s.out << "cepack: extracted " << package << " into " << directory << " (" << total << " bytes)\n";
