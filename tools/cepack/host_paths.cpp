@@ -27,11 +27,12 @@ namespace cepack {
 
 namespace {
 
-// A handle for reading a file's or directory's information, links followed.
+// A handle for reading a file's or directory's information, links followed;
+// with GENERIC_READ, also a test that the file may be read.
 class InfoHandle {
 public:
-    explicit InfoHandle(const fs::path& path)
-        : handle_(CreateFileW(AccessPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    explicit InfoHandle(const fs::path& path, DWORD access = 0)
+        : handle_(CreateFileW(AccessPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
     ~InfoHandle() {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
@@ -140,13 +141,8 @@ bool ReadHostFileInfo(const fs::path& path, HostFileInfo* info) {
 }
 
 bool IsReadableFile(const fs::path& path) {
-    HANDLE h = CreateFileW(AccessPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool file = GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    CloseHandle(h);
-    return file;
+    return InfoHandle(path, GENERIC_READ).Read(&info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 HostKind HostKindOf(const fs::path& path) {
