@@ -46,8 +46,14 @@ class Suite(base.Suite):
         self.appmgr = os.path.join(self.win64, "tests", "CeAppMgr.exe")
 
     def wine(self, *args):
-        subprocess.run([base.WINE64] + list(args), env=self.env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        """A Wine tool (reg) that must succeed. Once, in a fully loaded emulated run, reg add failed with exit
+        status 1 for no reason of the test's; it is tried again, and a third failure says what Wine printed."""
+        for attempt in range(3):
+            done = subprocess.run([base.WINE64] + list(args), env=self.env, capture_output=True)
+            if done.returncode == 0:
+                return
+        raise RuntimeError(f"{' '.join(args)}: exit {done.returncode}: "
+                           f"{(done.stdout + done.stderr).decode('latin-1').strip()}")
 
     def cepack_build(self, package, folder):
         """cepack build behind the launcher under test. The 64-bit twin of install.exe is no program users
