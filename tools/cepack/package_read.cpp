@@ -194,6 +194,15 @@ std::string VerifyEntry(const std::string& archiveName, const std::string& scrat
     return "ok";
 }
 
+// The directory again, for the walk; a package changed or taken away since
+// OpenPackage read it is said so rather than failing without a word.
+bool OpenDirectoryAgain(const std::string& package, const std::string& archiveName, ArchiveDirectory* d,
+                        const Streams& s) {
+    if (OpenArchiveDirectory(archiveName.c_str(), d, 0, 0) == ArchiveOpen) return true;
+    s.err << "cepack: " << package << ": can't be read: it changed or went away while cepack read it\n";
+    return false;
+}
+
 }  // namespace
 
 int RunList(const std::string& package, const Streams& s) {
@@ -202,7 +211,7 @@ int RunList(const std::string& package, const Streams& s) {
     if (status != ExitOk) return status;
     const std::string& archiveName = archive->Name();
     ArchiveDirectory d;
-    if (OpenArchiveDirectory(archiveName.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
+    if (!OpenDirectoryAgain(package, archiveName, &d, s)) return ExitNoInput;
     s.out << "    Length  Compressed  Method    Date       Time   Name\n";
     uint64_t total = 0, totalCompressed = 0, count = 0;
     char line[128];
@@ -235,7 +244,7 @@ int RunVerify(const std::string& package, const Streams& s) {
     }
     *scratch += '\\';
     ArchiveDirectory d;
-    if (OpenArchiveDirectory(archiveName.c_str(), &d, 0, 0) != ArchiveOpen) return ExitDefective;
+    if (!OpenDirectoryAgain(package, archiveName, &d, s)) return ExitNoInput;
     uint64_t count = 0, failed = 0, total = 0;
     char line[64];
     do {
