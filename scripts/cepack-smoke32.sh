@@ -10,10 +10,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unzip -q "$release" -d "$work/cepack"
-run() {  # run LOG ARGS...: cepack.exe with its output in LOG (Wine's services must not hold a pipe)
-  local log=$1; shift
-  "$here/wine-run.sh" "$prefix" "$work/cepack/bin/cepack.exe" "$@" >"$work/$log" 2>&1 ||
-    { echo "FAIL cepack $*:"; cat "$work/$log"; exit 1; }
+# run LOG ARGS...: cepack.exe with its output in LOG (Wine's services must not
+# hold a pipe). Every command of cepack.exe says something, and a crash gets
+# Wine's backtrace, so a failure with no output at all is a process Wine lost
+# (seen once, in a fully loaded run under emulation): that alone is tried
+# again, twice, and its exit status shown.
+run() {
+  local log=$1 status attempt; shift
+  for attempt in 1 2 3; do
+    "$here/wine-run.sh" "$prefix" "$work/cepack/bin/cepack.exe" "$@" >"$work/$log" 2>&1 && return 0
+    status=$?
+    [ -s "$work/$log" ] && break
+    echo "cepack $*: exit $status with no output (attempt $attempt)"
+  done
+  echo "FAIL cepack $* (exit $status):"; cat "$work/$log"; exit 1
 }
 run new.txt new "$work/Notes" --title "Sample Notes" --languages en,de,fr --cab "$sample/samplenotes.arm.cab"
 run lint.txt lint "$work/Notes"
