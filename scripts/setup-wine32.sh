@@ -5,6 +5,7 @@
 # qemu 7.2 spends about a minute per process searching the address space;
 # backports' qemu 10 does not. Runs as root; safe to run again.
 set -euo pipefail
+. "$(dirname "$0")/apt.sh"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 if ! installed wine32:i386 || ! installed qemu-user-static; then
@@ -20,10 +21,10 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
   fi
-  apt-get update -qq
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
-  apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+  apt_update
+  apt_install "its libraries must be of the same versions as the installed 64-bit Wine's, so both need the same mirror state: run setup again once the mirror has finished its sync" \
+    --no-install-recommends wine32:i386
+  apt_install "" --no-install-recommends -t bookworm-backports qemu-user-static
 fi
 
 binfmt=/proc/sys/fs/binfmt_misc

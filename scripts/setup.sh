@@ -5,6 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+. "$here/apt.sh"
 packages=(
   cmake ninja-build g++ clang python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
@@ -18,8 +19,8 @@ missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_update
+  apt_install "" "${missing[@]}"
 fi
 # A Japanese locale lets wine64 run the double-byte tests with code page 932
 # (Wine needs the Unix locale to turn such file names into Unix ones), a
