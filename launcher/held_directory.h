@@ -21,7 +21,7 @@ void ReleaseWorkingDirectory();
 
 // Deletes the files in dir and then dir, trying again while something still
 // holds one (a scanner, a process that has it as its current directory);
-// what remains is left to be deleted at the next restart. The hold is kept
+// what remains is left to be deleted at the next restart when elevated. The hold is kept
 // while files are deleted by name. Returns whether dir is gone now.
 bool RemoveWorkingDirectory(const char* dir);
 // Waits between two tries of the removal; tests replace it.

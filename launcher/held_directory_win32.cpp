@@ -148,8 +148,12 @@ bool RemoveWorkingDirectory(const char* dir) {
         if (attempt == RemovalTries) break;
         WaitBeforeRemovalRetry();
     }
-    if (!emptied) DeleteTempFiles(dir, DeleteNowOrAtRestart);
+    // Left to the restart only by an elevated launcher, the one that may
+    // and that works only in the Windows temp, where no user can put other
+    // names in place of these before then.
+    bool toRestart = IsElevatedToken();
+    if (!emptied && toRestart) DeleteTempFiles(dir, DeleteNowOrAtRestart);
     ReleaseWorkingDirectory();
-    DeleteAtRestart(dir);
+    if (toRestart) DeleteAtRestart(dir);
     return false;
 }

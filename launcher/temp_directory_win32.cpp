@@ -1,9 +1,11 @@
 // Where the working directory goes: TEMP, TMP, the Windows directory's temp,
 // the Windows directory, then the root of every fixed drive from C on. An
-// elevated launcher tries the Windows directory's temp first: users may
-// create entries there but not rename or delete other users' ones, as they
-// may anywhere in their own TEMP.
+// elevated launcher works in the Windows directory's temp and nowhere else:
+// users may create entries there but not rename or delete other users' ones,
+// as they may anywhere in their own TEMP, and only administrators can point
+// it elsewhere, whereas TEMP and TMP are the user's to set.
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include "launcher/held_directory.h"
 #include "launcher/work_directory.h"
@@ -20,18 +22,22 @@ const char NoTempDirText[] =
 const char NoTempDirCaption[] = "Install";
 constexpr UINT WindowsTempRoom = 240;  // leaves room for "\temp"
 
-bool TryWindowsTemp(char* buffer) {
-    char candidate[PathBufferSize];
-    UINT n = GetWindowsDirectoryA(candidate, WindowsTempRoom);
+bool DrawRandom(uint32_t* value) { return RtlGenRandom(value, sizeof *value) != FALSE; }
+
+// The temp of the system's Windows directory, also for a user of a Remote
+// Desktop session host, whose GetWindowsDirectory may be a private copy.
+// random as for MakeUniqueSubdirectory.
+bool TryWindowsTemp(char* buffer, bool (*random)(uint32_t* value)) {
+    UINT n = GetSystemWindowsDirectoryA(buffer, WindowsTempRoom);
     if (n == 0 || n >= WindowsTempRoom) return false;
-    AppendBackslash(candidate);
-    TextAppend(candidate, "temp");
-    return TryTempCandidate(buffer, candidate);
+    AppendBackslash(buffer);
+    TextAppend(buffer, "temp");
+    return MakeUniqueSubdirectory(buffer, random);
 }
 
 bool TryWindowsDirectory(char* buffer) {
     char candidate[PathBufferSize];
-    UINT n = GetWindowsDirectoryA(candidate, PathMaxChars);
+    UINT n = GetSystemWindowsDirectoryA(candidate, PathMaxChars);
     if (n == 0 || n >= static_cast<UINT>(PathMaxChars)) return false;
     return TryTempCandidate(buffer, candidate);
 }
@@ -58,10 +64,13 @@ int GetDriveKind(int drive) {
 bool FindTempDirectory(char* buffer) {
     bool elevated = IsElevatedToken();
     MakeWorkingDirectory = elevated ? MakeAdminOnlyDirectory : MakeHeldDirectory;
-    if (elevated && TryWindowsTemp(buffer)) return true;
-    if (TryTempCandidate(buffer, ReadEnvironmentValue("TEMP"))) return true;
-    if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
-    if (TryWindowsTemp(buffer) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;
+    if (elevated) {
+        if (TryWindowsTemp(buffer, DrawRandom)) return true;
+    } else {
+        if (TryTempCandidate(buffer, ReadEnvironmentValue("TEMP"))) return true;
+        if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
+        if (TryWindowsTemp(buffer, nullptr) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;
+    }
     MessageBoxA(nullptr, NoTempDirText, NoTempDirCaption, MessageStyle);
     return false;
 }

@@ -22,6 +22,22 @@ void WriteNumber(char* out, int n) {
     *out = 0;
 }
 
+// Writes value as RandomNameDigits hexadecimal digits at out.
+void WriteHexNumber(char* out, uint32_t value) {
+    for (int i = RandomNameDigits - 1; i >= 0; --i, value >>= 4) out[i] = "0123456789abcdef"[value & 15];
+    out[RandomNameDigits] = 0;
+}
+
+// The base checked and "\$qv" appended; where the number goes, or null.
+char* PrepareBase(char* buffer) {
+    if (!IsAbsoluteBase(buffer)) return nullptr;
+    if (TextLength(buffer) + WorkDirectoryRoom > static_cast<size_t>(PathMaxChars)) return nullptr;
+    if (!IsExistingDirectory(buffer)) return nullptr;
+    AppendBackslash(buffer);
+    TextAppend(buffer, TempDirPrefix);
+    return TextEnd(buffer);
+}
+
 }  // namespace
 
 void (*MakeWorkingDirectory)(const char* path) = MakeDirectory;
@@ -39,20 +55,26 @@ bool TryTempCandidate(char* buffer, const char* candidate) {
     return MakeUniqueSubdirectory(buffer);
 }
 
-bool MakeUniqueSubdirectory(char* buffer) {
-    if (!IsAbsoluteBase(buffer)) return false;
-    if (TextLength(buffer) + WorkDirectoryRoom > static_cast<size_t>(PathMaxChars)) return false;
-    if (!IsExistingDirectory(buffer)) return false;
-    AppendBackslash(buffer);
-    TextAppend(buffer, TempDirPrefix);
-    char* number = TextEnd(buffer);
-    for (int n = 0; n < TempDirNumbers; ++n) {
-        WriteNumber(number, n);
-        if (IsExistingDirectory(buffer)) continue;
-        // Anything else in the way (a plain file), or an unwritable base:
-        // give up on this base at once.
+bool MakeUniqueSubdirectory(char* buffer, bool (*random)(uint32_t* value)) {
+    char* number = PrepareBase(buffer);
+    if (!number) return false;
+    int names = TempDirNumbers + (random ? RandomNameTries : 0);
+    for (int n = 0; n < names; ++n) {
+        uint32_t value = 0;
+        if (n < TempDirNumbers) {
+            WriteNumber(number, n);
+        } else if (random(&value)) {
+            WriteHexNumber(number, value);
+        } else {
+            continue;
+        }
+        if (!random && IsExistingDirectory(buffer)) continue;
         MakeWorkingDirectory(buffer);
-        return LastFileError == ErrorSuccess;
+        if (LastFileError == ErrorSuccess) return true;
+        // Without random, anything else in the way (a plain file) or an
+        // unwritable base gives up on this base at once. With it, a name
+        // that somebody took, whenever, only moves on to the next.
+        if (!random || (LastFileError != ErrorAlreadyExists && LastFileError != ErrorFileExists)) return false;
     }
     return false;
 }

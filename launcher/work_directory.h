@@ -12,13 +12,17 @@
 
 constexpr char TempDirPrefix[] = "$qv";
 constexpr int TempDirNumbers = 200;
+// Past $qv199 an elevated launcher draws names of 8 hexadecimal digits.
+constexpr int RandomNameDigits = 8;
+constexpr int RandomNameTries = 100;
 constexpr uint32_t EnvironmentValueSize = 520;
-// Room a base must leave in a path buffer: "\", the prefix, three digits, the
-// backslash the launcher appends while it works there, and a name of 8.3
-// characters beside it, so that the installer ("insstart.exe" the longest)
-// and short entry names still fit. A longer base is skipped, not taken for a
-// directory in which the installer could never be unpacked.
-constexpr size_t WorkDirectoryRoom = 1 + sizeof TempDirPrefix - 1 + 3 + 1 + 12;
+// Room a base must leave in a path buffer: "\", the prefix, the longest
+// number (8 random digits), the backslash the launcher appends while it works
+// there, and a name of 8.3 characters beside it, so that the installer
+// ("insstart.exe" the longest) and short entry names still fit. A longer base
+// is skipped, not taken for a directory in which the installer could never
+// be unpacked.
+constexpr size_t WorkDirectoryRoom = 1 + sizeof TempDirPrefix - 1 + RandomNameDigits + 1 + 12;
 
 // How MakeUniqueSubdirectory creates the directory: MakeDirectory unless the
 // launcher chose otherwise at start (an elevated one closes it to others).
@@ -32,8 +36,14 @@ char* ReadEnvironmentValue(const char* name);
 // refused like any other failing one.
 bool TryTempCandidate(char* buffer, const char* candidate);
 // buffer holds an absolute base directory (drive or UNC); on success it holds
-// the new directory's path (no trailing backslash).
-bool MakeUniqueSubdirectory(char* buffer);
+// the new directory's path (no trailing backslash). Without random, the
+// first number that is not a directory is tried, and a plain file in its way
+// gives the base up: the caller tries the next one. With random (the one
+// base of an elevated launcher, where anybody may create names at any
+// moment), every name whose creation finds something there moves on to the
+// next, $qv0 to $qv199, then up to RandomNameTries names drawn from random (a
+// failed draw spends a try); any other failure, or no free name, gives up.
+bool MakeUniqueSubdirectory(char* buffer, bool (*random)(uint32_t* value) = nullptr);
 // Deletes the plain files directly inside path (read-only ones too); stops at
 // the first that cannot be deleted and then returns false. Subdirectories stay.
 // remove deletes one file, setting LastFileError.

@@ -771,20 +771,48 @@ def wm_quit(s):
 
 
 def elevated(s):
-    """Elevated, the launcher works in the Windows directory's temp, where the user's own programs cannot
-    rename its directory away, not in the user's TEMP; nothing is left in either."""
+    """Elevated, the launcher works in the Windows directory's temp and nowhere else, where the user's own programs
+    cannot rename its directory away: names planted there ($qv0 and $qv1 files, $qv2 and $qv3 directories) are
+    passed over, never the user's TEMP taken instead; nothing is left, the planted names stay as they were."""
     temp = s.dir("elevated", "temp")
     log = os.path.join(s.work, "elevated", "log.txt")
     package = s.zip_package("elevated", {"setup.exe": "testinst"})
-    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))], elevated=True)
-    check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
-    records = read_log(log)
-    check(len(records) == 1, "the installer was not started")
-    cwd = records[0].get("cwd", "")
-    check(re.fullmatch(r"c:\\windows\\temp\\\$qv\d+", cwd.lower()) is not None, f"installer ran in {cwd!r}")
-    check(not os.path.exists(os.path.join(s.prefix, "drive_c", "windows", "temp", cwd.rsplit("\\", 1)[1])),
-          f"{cwd} left behind")
-    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+    windows_temp = os.path.join(s.prefix, "drive_c", "windows", "temp")
+    planted = {"$qv0": b"planted file", "$qv1": b"", "$qv2": None, "$qv3": None}
+
+    def remove_planted():
+        for name in planted:
+            path = os.path.join(windows_temp, name)
+            if os.path.isdir(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.exists(path):
+                os.remove(path)
+
+    remove_planted()  # what other scenarios left under these names
+    try:
+        for name, content in planted.items():
+            path = os.path.join(windows_temp, name)
+            if content is None:
+                os.makedirs(os.path.join(path, "inside"), exist_ok=True)
+            else:
+                with open(path, "wb") as f:
+                    f.write(content)
+        seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))], elevated=True)
+        check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
+        records = read_log(log)
+        check(len(records) == 1, "the installer was not started")
+        cwd = records[0].get("cwd", "")
+        name = cwd.rsplit("\\", 1)[-1]
+        check(re.fullmatch(r"c:\\windows\\temp\\\$qv[0-9a-f]+", cwd.lower()) is not None and name not in planted,
+              f"installer ran in {cwd!r}")
+        check(not os.path.exists(os.path.join(windows_temp, name)), f"{cwd} left behind")
+        check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+        for name, content in planted.items():
+            path = os.path.join(windows_temp, name)
+            kept = listing(path) == ["inside"] if content is None else read_bytes(path) == content
+            check(kept, f"the planted {name} was changed")
+    finally:
+        remove_planted()
 
 
 def cyrillic_folder(s):

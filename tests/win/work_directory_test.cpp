@@ -60,7 +60,7 @@ TEST(MakeUniqueSubdirectory, RefusesRelativeEmptyMissingAndOverlongBases) {
     MakeIn(scratch.Join("file"), &made);
     EXPECT_FALSE(made);
 
-    // A base that leaves no room for "\$qv199\insstart.exe" is refused, one
+    // A base that leaves no room for "\$qv0123abcd\insstart.exe" is refused, one
     // that does is taken.
     std::string deep = scratch.Path();
     while (deep.size() < PathMaxChars - WorkDirectoryRoom - 10) {
@@ -75,11 +75,49 @@ TEST(MakeUniqueSubdirectory, RefusesRelativeEmptyMissingAndOverlongBases) {
     EXPECT_FALSE(made);
     EXPECT_EQ(MakeIn(fits, &made), fits + "\\$qv0");
     EXPECT_TRUE(made);
-    EXPECT_EQ((fits + "\\$qv199\\insstart.exe").size(), static_cast<size_t>(PathMaxChars));
+    EXPECT_EQ((fits + "\\$qv0123abcd\\insstart.exe").size(), static_cast<size_t>(PathMaxChars));
 
     char buffer[PathBufferSize];
     std::string env(400, 'x');
     EXPECT_FALSE(TryTempCandidate(buffer, env.c_str()));  // never copied into the buffer
+}
+
+uint32_t Draws = 0;
+bool DrawCounting(uint32_t* value) {
+    *value = 0xC0FFEE00u + Draws++;
+    return true;
+}
+bool DrawNothing(uint32_t*) {
+    ++Draws;
+    return false;
+}
+
+// Elevated, the one base is never given up for a name in the way: files and
+// directories alike move on to the next number, then to random names.
+TEST(MakeUniqueSubdirectory, WithRandomPassesEveryTakenNameThenDrawsRandomOnes) {
+    ScratchDir scratch("fresh");
+    ASSERT_TRUE(WriteFileBytes(scratch.Join("$qv0"), "x"));
+    ASSERT_TRUE(WriteFileBytes(scratch.Join("$qv1"), "x"));
+    ASSERT_TRUE(CreateDirectoryA(scratch.Join("$qv2").c_str(), nullptr));
+    char buffer[PathBufferSize];
+    TextCopy(buffer, scratch.Path().c_str());
+    Draws = 0;
+    ASSERT_TRUE(MakeUniqueSubdirectory(buffer, DrawCounting));
+    EXPECT_EQ(std::string(buffer), scratch.Join("$qv3"));
+    EXPECT_EQ(Draws, 0u);
+
+    for (int n = 4; n < TempDirNumbers; ++n) ASSERT_TRUE(WriteFileBytes(scratch.Join("$qv" + std::to_string(n)), ""));
+    ASSERT_TRUE(WriteFileBytes(scratch.Join("$qvc0ffee00"), "x"));
+    TextCopy(buffer, scratch.Path().c_str());
+    ASSERT_TRUE(MakeUniqueSubdirectory(buffer, DrawCounting));
+    EXPECT_EQ(std::string(buffer), scratch.Join("$qvc0ffee01"));
+    EXPECT_TRUE(IsDirectory(buffer));
+
+    // No random source: a bounded number of tries, then nothing is made.
+    TextCopy(buffer, scratch.Path().c_str());
+    Draws = 0;
+    EXPECT_FALSE(MakeUniqueSubdirectory(buffer, DrawNothing));
+    EXPECT_EQ(Draws, static_cast<uint32_t>(RandomNameTries));
 }
 
 TEST(DeleteTempFiles, RemovesReadOnlyHiddenAndSystemFilesButNoSubdirectory) {
