@@ -27,7 +27,9 @@ if(CE_TARGET STREQUAL "win32")
   list(APPEND CE_PROGRAM_CXX_FLAGS -mno-accumulate-outgoing-args -mno-stack-arg-probe
        -Werror=frame-larger-than=4000 -Werror=vla -Werror=alloca -mpreferred-stack-boundary=2)
 endif()
-set(CE_PROGRAM_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+# Terminal-Server-aware: on a Remote Desktop session host the system gives the
+# programs its own Windows directory, not a per-user copy.
+set(CE_PROGRAM_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s -Wl,--tsaware)
 # The shipped programs' section layout: one 512-byte block less (see the script).
 if(CE_TARGET STREQUAL "win32")
   set(CE_PROGRAM_LINK_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/program-win32.ld)

@@ -3,9 +3,10 @@
 # [budget]]" lines) must be of FORMAT (pe32 or pe32+), have its intended
 # subsystem, import only system DLLs, and, where a level is given (the shipped
 # programs), carry a manifest that asks for that execution level (and, with a
-# window, common controls 6.0.0.0); shipped 32-bit ones import no function that Windows XP
-# before its service packs lacks (the loader would refuse to start the program
-# at all) and stay within their size budget in bytes.
+# window, common controls 6.0.0.0 and the Terminal-Server-aware flag); shipped
+# 32-bit ones import no function that Windows XP before its service packs
+# lacks (the loader would refuse to start the program at all) and stay within
+# their size budget in bytes.
 set -euo pipefail
 list=$1 format=$2
 case $format in
@@ -40,9 +41,12 @@ while read -r exe subsystem level budget; do
   if [ -n "${level:-}" ]; then
     manifest=$(tr -d '\000' <"$exe" | tr '\r\n\t' '   ' | tr -s ' ' | grep -ao '<assembly .*</assembly>' || true)
     grep -q "level=\"$level\"" <<<"$manifest" || problems+=" manifest: no level=$level"
-    # Windows of their own (not the console tool) need the themed controls.
+    # Windows of their own (not the console tool) need the themed controls,
+    # and the system's own Windows directory under Remote Desktop.
     [ "$subsystem" != gui ] || grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" \
       || problems+=" manifest: no common controls 6.0.0.0"
+    characteristics=$(awk '/^DllCharacteristics/ {print $2; exit}' <<<"$header")
+    [ "$subsystem" != gui ] || (( 0x${characteristics:-0} & 0x8000 )) || problems+=" not Terminal-Server-aware"
     functions=$(awk '/DLL Name:/ {dll = 1; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' <<<"$header")
     newer=$([ "$format" = pe32 ] && grep -E "$newer_than_xp" <<<"$functions" || true)
     [ -z "$newer" ] || problems+=" imports newer than Windows XP:$(tr '\n' ' ' <<<"$newer")"
