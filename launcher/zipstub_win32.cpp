@@ -72,7 +72,6 @@ void StartUp() {
     InitDbcsFlag();
     BuildCrcTable();
     SetUseLongNames(true);
-    SetErrorMode(QuietErrorMode);
     InitCommonControlsByName();
     ReadOwnPath();
     ButtonFaceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
@@ -94,6 +93,9 @@ void CleanUp() {
 namespace {
 
 int RunLauncher() {
+    // First of all: a present but broken system DLL among the preloads would
+    // otherwise raise the loader's box from an elevated process.
+    SetErrorMode(QuietErrorMode);
     RestrictDllSearch();
     StartUp();
     if (FindTempDirectory(TempDir)) {
