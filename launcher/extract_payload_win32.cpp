@@ -52,11 +52,17 @@ bool ExtractPayload() {
     // The user has turned to another program: the outcome deserves a sound.
     if (GetActiveWindow() != static_cast<HWND>(ProgressDialog)) MessageBeep(0);
     ShowOutcome(result);
+    if (result != WalkOk) return false;
     // Only a process that has the foreground may pass it on, and the
-    // launcher loses it with its last window: without this the installer
-    // comes up behind the browser the package was started from.
-    if (result == WalkOk) AllowSetForegroundWindow(ASFW_ANY);
+    // launcher loses it with its last window: the dialog stays until the
+    // installer has started and taken it (StartInstaller). The unpacking is
+    // done, so there is nothing left to cancel.
+    EnableWindow(GetDlgItem(static_cast<HWND>(ProgressDialog), IDCANCEL), FALSE);
+    return true;
+}
+
+void CloseProgressDialog() {
+    if (!ProgressDialog) return;
     DestroyProgressDialog();
     ProgressDialog = nullptr;
-    return result == WalkOk;
 }

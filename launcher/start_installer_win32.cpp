@@ -19,6 +19,12 @@ constexpr DWORD WaitStep = 10;
 constexpr int32_t DeleteTestInterval = 1000;
 constexpr uintptr_t NotAHandle = 100;  // "started" marker when the handle is not kept
 constexpr int32_t HighestErrorCode = 32;
+// How long the progress dialog waits for the installer's first window.
+constexpr DWORD InputIdleBound = 5000;
+
+// The process the last successful start made (the program itself, or the
+// one associated with its type).
+DWORD StartedProcessId = 0;
 
 int32_t StartFailureCode(DWORD error) {
     return error > static_cast<DWORD>(HighestErrorCode) ? static_cast<int32_t>(ERROR_FILE_NOT_FOUND)
@@ -118,9 +124,26 @@ HINSTANCE FindAssociatedProgram(const char* document, const char* directory, cha
 }
 
 int32_t Started(PROCESS_INFORMATION* info, bool keep, void** handle) {
+    StartedProcessId = info->dwProcessId;
     *handle = KeepProcessHandle(info->hProcess, keep);
     CloseHandle(info->hThread);
     return StartedResult;
+}
+
+// The launcher still has the foreground through its progress dialog: it
+// allows it to the installer by id while it has it, so that no input of the
+// user in between can cancel the grant, and closes the dialog once the
+// installer waits for input (its window is up), has ended, or the bound is
+// reached. A failed start leaves the dialog to the launcher's end.
+void HandOverForeground(HANDLE process) {
+    AllowSetForegroundWindow(StartedProcessId);
+    // A program without a message queue, or no handle, fails the wait at
+    // once; anything else is bounded.
+    for (DWORD waited = 0; waited < InputIdleBound && WaitForInputIdle(process, WaitStep) == WAIT_TIMEOUT;
+         waited += WaitStep) {
+        ServeQueue();
+    }
+    CloseProgressDialog();
 }
 
 }  // namespace
@@ -214,8 +237,12 @@ int32_t StartInstaller(const char* dir) {
     TextAppendMax(command, "\"", CommandLineChars);
     void* process = nullptr;
     int32_t r = RunCommandLine(command, SW_SHOWNORMAL, workdir, true, &process);
+    // Whether it still runs is judged at once, as before the dialog waits:
+    // one that has already ended has handed over to another process.
+    bool running = process && IsStillRunning(process, false);
     if (r <= HighestErrorCode) return r;
-    if (process && IsStillRunning(process, false)) {
+    HandOverForeground(process);
+    if (running) {
         WaitForProcessEnd(process);
     } else {
         WaitUntilDeletable(program);

@@ -24,8 +24,12 @@ bool FindTempDirectory(char* buffer);
 // GetDriveTypeA of drive n (0 = A), with "no root directory" reported as unknown.
 int GetDriveKind(int drive);
 
-// Unpacks the payload into TempDir under the progress dialog; true on success.
+// Unpacks the payload into TempDir under the progress dialog; true on
+// success, and then the dialog stays open (Cancel disabled) for the
+// installer's start to close.
 bool ExtractPayload();
+// Destroys the progress dialog if it is open.
+void CloseProgressDialog();
 
 // Start results: above 32 started (always 33), else a Windows error code.
 constexpr int32_t StartedResult = 33;

@@ -101,6 +101,7 @@ int RunLauncher() {
     if (FindTempDirectory(TempDir)) {
         AppendBackslash(TempDir);
         if (ExtractPayload()) StartInstaller(TempDir);
+        CloseProgressDialog();
         CleanUp();
     }
     DeleteObject(ButtonFaceBrush);

@@ -164,6 +164,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (__argc >= 5 && std::strcmp(__argv[1], "--hold") == 0) {
         return Hold(std::strtoul(__argv[2], nullptr, 10), __argv[3], std::strtoul(__argv[4], nullptr, 10));
     }
+    // Waits for input once, as an installer showing its first window does:
+    // the launcher closes its dialog when the installer is ready for input.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     std::string log = Env("CE_TESTINST_LOG");
     Record(log, "installer");
     std::string mode = Env("CE_TESTINST_MODE");
