@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "support/file_identity.h"
 #include "support/text.h"
 
 namespace fs = std::filesystem;
@@ -177,10 +178,11 @@ bool CreateHostDirectories(const fs::path& path) {
     return HostKindOf(path) == HostKind::Directory;
 }
 
+// The installer's own check, over the wide calls: the 128-bit file ID where
+// the system has one (the 64-bit index repeats on ReFS), the paths where a
+// redirector reports no identity.
 bool SameHostFile(const fs::path& a, const fs::path& b) {
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return InfoHandle(a).Read(&x) && InfoHandle(b).Read(&y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+    return SameExistingFile(Utf8Of(AccessPath(a)).c_str(), Utf8Of(AccessPath(b)).c_str());
 }
 
 bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>& visit, std::string* error) {
