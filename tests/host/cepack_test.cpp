@@ -554,6 +554,29 @@ TEST_F(CepackWindowsTest, APackageRelativeToAnotherDrivesCurrentDirectory) {
     EXPECT_TRUE(SameTree(source_.Path(), drive.Join("sub\\out")));
 }
 
+// A folder as PowerShell's completion gives it, ".\src\", and a drive's
+// root, "Y:\": the same package as from the plain path. The tool walks
+// "\\?\" paths, which the system takes as they stand: a doubled separator
+// there names nothing.
+TEST_F(CepackWindowsTest, AFolderWithATrailingBackslashAndADrivesRoot) {
+    std::string text, plain = Out("plain.zip"), dotted = Out("dotted.zip"), root = Out("root.zip");
+    ASSERT_EQ(Build(plain, source_.Path(), &text), 0) << text;
+    std::filesystem::path source(NativePath(source_.Path()));
+    ASSERT_EQ(Run("cd " + ShellQuote(source.parent_path().string()) + " && " + cepacktest::CepackCommand() +
+                      " build --bare -o " + Q(dotted) + " " + ShellQuote(".\\" + source.filename().string() + "\\"),
+                  &text),
+              0)
+        << text;
+    EXPECT_TRUE(ReadBytes(dotted) == ReadBytes(plain));
+    std::filesystem::path letter = std::filesystem::path(std::getenv("WINEPREFIX")) / "dosdevices" / "y:";
+    std::filesystem::remove(letter);
+    std::filesystem::create_directory_symlink(source, letter);
+    int status = Cepack("build --bare -o " + Q(root) + " 'Y:\\'", &text);
+    std::filesystem::remove(letter);
+    ASSERT_EQ(status, 0) << text;
+    EXPECT_TRUE(ReadBytes(root) == ReadBytes(plain));
+}
+
 // Files dated on both sides of SOURCE_DATE_EPOCH and of a change to summer
 // time, in a zone that has one.
 TEST_F(CepackWindowsTest, TheSameFolderGivesTheSameBytesAsTheLinuxBuild) {
