@@ -58,7 +58,7 @@ std::string SystemReason(DWORD error) {
 // Explorer's preview, the package still running); a few seconds outlast
 // most. Kept under the 5 seconds Windows gives a console's control handler
 // when its window closes: the handler waits for the commit.
-const ULONGLONG ReplaceRetryMs = 3000;
+const DWORD ReplaceRetryMs = 3000;
 
 // Renames temporary over final; ERROR_SUCCESS or the last error. A
 // read-only final refuses the rename: it loses the attribute first, and
@@ -72,7 +72,9 @@ DWORD ReplaceFinal(const fs::path& temporary, const fs::path& final) {
         DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
         SetFileAttributesW(final.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL);
     }
-    ULONGLONG deadline = GetTickCount64() + ReplaceRetryMs;
+    // GetTickCount: the PE check keeps GetTickCount64 out of the shipped
+    // programs. A difference of two readings survives the wrap.
+    DWORD start = GetTickCount();
     DWORD error = ERROR_SUCCESS;
     for (DWORD pause = 50;; pause = pause < 400 ? pause * 2 : 500) {
         // A plain rename onto an existing file fails on Windows.
@@ -82,7 +84,7 @@ DWORD ReplaceFinal(const fs::path& temporary, const fs::path& final) {
         error = GetLastError();
         // A directory in the way denies access for good.
         bool passing = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) && !directory;
-        if (!passing || GetTickCount64() >= deadline) break;
+        if (!passing || GetTickCount() - start >= ReplaceRetryMs) break;
         Sleep(pause);
     }
     if (readOnly) SetFileAttributesW(final.c_str(), attributes);
