@@ -2,6 +2,7 @@
 
 #include "support/file_identity.h"
 #include "support/file_identity_win32.h"
+#include "support/system_win32.h"
 #include "support/text.h"
 
 namespace {
@@ -27,10 +28,47 @@ HANDLE OpenForIdentity(const char* path) {
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// FILE_ID_INFO and its class number, declared here: the headers give them
+// only to programs built for Windows 8, and the programs start on XP.
+struct FileIdInformation {
+    ULONGLONG VolumeSerialNumber;
+    BYTE FileId[16];
+};
+const int FileIdInfoClass = 18;
+using GetInformationEx = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+
+bool IsZero(const uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] != 0) return false;
+    }
+    return true;
+}
+
+// The 128-bit ID: the 64-bit index is not unique on ReFS. Windows before 8
+// lacks the class (or the whole call, before Vista), and a file system
+// without such IDs reports zeros.
+bool ReadFileId128(GetInformationEx getInformation, HANDLE file, FileIdentity* identity) {
+    FileIdInformation info;
+    if (!getInformation || !getInformation(file, FileIdInfoClass, &info, sizeof info)) return false;
+    identity->volume = info.VolumeSerialNumber;
+    for (size_t i = 0; i < sizeof identity->id; ++i) identity->id[i] = info.FileId[i];
+    return !IsZero(identity->id, sizeof identity->id);
+}
+
+bool ReadFileIndex(HANDLE file, FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    *identity = FileIdentity{};
+    identity->volume = info.dwVolumeSerialNumber;
+    uint64_t index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    for (int i = 0; i < 8; ++i) identity->id[i] = static_cast<uint8_t>(index >> (8 * i));
+    return true;
+}
+
 // Some network redirectors and NAS servers report 0 as the volume serial or
 // the file index of every file.
-bool IsKnownIdentity(const BY_HANDLE_FILE_INFORMATION& info) {
-    return info.dwVolumeSerialNumber != 0 && (info.nFileIndexHigh | info.nFileIndexLow) != 0;
+bool IsKnownIdentity(const FileIdentity& identity) {
+    return identity.volume != 0 && !IsZero(identity.id, sizeof identity.id);
 }
 
 // Both made absolute ("." and ".." resolved), then compared as the system
@@ -48,11 +86,19 @@ bool SameFullPath(const char* a, const char* b) {
 
 }  // namespace
 
-bool SameFileByInformation(const BY_HANDLE_FILE_INFORMATION& x, const BY_HANDLE_FILE_INFORMATION& y, const char* a,
-                           const char* b) {
+bool ReadFileIdentities(HANDLE a, HANDLE b, FileIdentity* x, FileIdentity* y) {
+    auto getInformation = LookUpKernelFunction<GetInformationEx>("GetFileInformationByHandleEx");
+    if (ReadFileId128(getInformation, a, x) && ReadFileId128(getInformation, b, y)) return true;
+    return ReadFileIndex(a, x) && ReadFileIndex(b, y);
+}
+
+bool SameFileByIdentity(const FileIdentity& x, const FileIdentity& y, const char* a, const char* b) {
     if (!IsKnownIdentity(x) || !IsKnownIdentity(y)) return SameFullPath(a, b);
-    return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-           x.nFileIndexLow == y.nFileIndexLow;
+    if (x.volume != y.volume) return false;
+    for (size_t i = 0; i < sizeof x.id; ++i) {
+        if (x.id[i] != y.id[i]) return false;
+    }
+    return true;
 }
 
 bool SameExistingFile(const char* a, const char* b) {
@@ -62,8 +108,7 @@ bool SameExistingFile(const char* a, const char* b) {
     if (first.Get() == INVALID_HANDLE_VALUE) return false;
     HandleGuard second(OpenForIdentity(b));
     if (second.Get() == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION x;
-    BY_HANDLE_FILE_INFORMATION y;
-    if (!GetFileInformationByHandle(first.Get(), &x) || !GetFileInformationByHandle(second.Get(), &y)) return false;
-    return SameFileByInformation(x, y, a, b);
+    FileIdentity x;
+    FileIdentity y;
+    return ReadFileIdentities(first.Get(), second.Get(), &x, &y) && SameFileByIdentity(x, y, a, b);
 }

@@ -554,6 +554,70 @@ TEST_F(CepackWindowsTest, APackageRelativeToAnotherDrivesCurrentDirectory) {
     EXPECT_TRUE(SameTree(source_.Path(), drive.Join("sub\\out")));
 }
 
+// A folder as PowerShell's completion gives it, ".\src\", and a drive's
+// root, "Y:\": the same package as from the plain path. The tool walks
+// "\\?\" paths, which the system takes as they stand: a doubled separator
+// there names nothing.
+TEST_F(CepackWindowsTest, AFolderWithATrailingBackslashAndADrivesRoot) {
+    std::string text, plain = Out("plain.zip"), dotted = Out("dotted.zip"), root = Out("root.zip");
+    ASSERT_EQ(Build(plain, source_.Path(), &text), 0) << text;
+    std::filesystem::path source(NativePath(source_.Path()));
+    ASSERT_EQ(Run("cd " + ShellQuote(source.parent_path().string()) + " && " + cepacktest::CepackCommand() +
+                      " build --bare -o " + Q(dotted) + " " + ShellQuote(".\\" + source.filename().string() + "\\"),
+                  &text),
+              0)
+        << text;
+    EXPECT_TRUE(ReadBytes(dotted) == ReadBytes(plain));
+    std::filesystem::path letter = std::filesystem::path(std::getenv("WINEPREFIX")) / "dosdevices" / "y:";
+    std::filesystem::remove(letter);
+    std::filesystem::create_directory_symlink(source, letter);
+    int status = Cepack("build --bare -o " + Q(root) + " 'Y:\\'", &text);
+    std::filesystem::remove(letter);
+    ASSERT_EQ(status, 0) << text;
+    EXPECT_TRUE(ReadBytes(root) == ReadBytes(plain));
+}
+
+// An earlier package, read-only, held open without delete sharing (an
+// antivirus scan, Explorer's preview): the build fails, after its few
+// seconds of retries, with the system's reason and leaves the package as it
+// was; once it is let go, the build replaces it.
+TEST_F(CepackWindowsTest, AHeldReadOnlyPackageIsReplacedOnceLetGo) {
+    ScratchDir side("side");
+    std::string p = Out("p.exe"), text;
+    ASSERT_EQ(Build(p, source_.Path(), &text), 0) << text;
+    std::string earlier = ReadBytes(p);
+    namespace fs = std::filesystem;
+    const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(NativePath(p), writable, fs::perm_options::remove);
+    WriteBytes(source_.Join("readme.txt"), "changed");
+    // cmd holds the file it feeds a call from, without delete sharing, until
+    // the call returns; the holder says once it holds and goes when told.
+    std::string held = side.Join("held"), release = side.Join("release");
+    WriteBytes(side.Join("hold.bat"), "@echo off\r\ncall :hold < \"Z:" + p + "\"\r\nexit /b\r\n"
+                                      ":hold\r\necho held> \"Z:" + held + "\"\r\n"
+                                      ":wait\r\nif not exist \"Z:" + release + "\" goto wait\r\n");
+    std::string script = "trap 'touch " + Q(release) + "; wait' EXIT\n" + std::getenv("CEPACK_RUNNER") + " cmd /c " +
+                         W(side.Join("hold.bat")) + " &\n"
+                         "i=0; while [ ! -e " + Q(held) + " ] && [ $i -lt 3000 ]; do sleep 0.1; i=$((i+1)); done\n"
+                         "[ -e " + Q(held) + " ] || { echo never held; exit 1; }\n" +
+                         cepacktest::CepackCommand() + " build --bare -o " + Q(p) + " " + Q(source_.Path()) +
+                         "; echo status $?";
+    ASSERT_EQ(Run("bash -c " + ShellQuote(script), &text), 0) << text;
+    EXPECT_NE(text.find("status 5"), std::string::npos) << text;
+    size_t reason = text.find("p.exe: can't be written: ");
+    ASSERT_NE(reason, std::string::npos) << text;
+    std::string line = text.substr(reason, text.find('\n', reason) - reason);
+    EXPECT_TRUE(line.find("denied") != std::string::npos || line.find("violation") != std::string::npos) << line;
+    EXPECT_TRUE(ReadBytes(p) == earlier);
+    EXPECT_EQ(fs::status(NativePath(p)).permissions() & writable, fs::perms::none) << "read-only again";
+    EXPECT_EQ(testutil::ListFilesRecursive(work_.Path()), std::vector<std::string>{"p.exe"}) << "no temporary left";
+
+    ASSERT_EQ(Build(p, source_.Path(), &text), 0) << text;
+    ScratchDir theirs("theirs");
+    ASSERT_TRUE(OracleExtract(p, theirs.Path()));
+    EXPECT_EQ(ReadBytes(theirs.Join("readme.txt")), "changed");
+}
+
 // Files dated on both sides of SOURCE_DATE_EPOCH and of a change to summer
 // time, in a zone that has one.
 TEST_F(CepackWindowsTest, TheSameFolderGivesTheSameBytesAsTheLinuxBuild) {

@@ -226,23 +226,28 @@ TEST_F(Win32FileLayer, InvalidHandlesFailQuietly) {
 }
 
 // A redirector that reports 0 for every file's index (or serial) must not
-// make every destination file its own source: then the paths decide.
+// make every destination file its own source: then the paths decide. Where
+// the identities are known they decide, to the last of their 128 bits: ReFS
+// files may share the 64-bit index.
 TEST_F(Win32FileLayer, UnknownIdentityFallsBackToTheFullPaths) {
     MakeFile("own.ini", 0);
     MakeFile("other.ini", 0);
-    BY_HANDLE_FILE_INFORMATION known = {};
-    known.dwVolumeSerialNumber = 7;
-    known.nFileIndexLow = 42;
-    BY_HANDLE_FILE_INFORMATION noIndex = known;
-    noIndex.nFileIndexLow = 0;
-    BY_HANDLE_FILE_INFORMATION noSerial = known;
-    noSerial.dwVolumeSerialNumber = 0;
+    FileIdentity known;
+    known.volume = 7;
+    known.id[0] = 42;
+    FileIdentity noIndex = known;
+    noIndex.id[0] = 0;
+    FileIdentity noSerial = known;
+    noSerial.volume = 0;
+    FileIdentity beyond64 = known;
+    beyond64.id[15] = 1;
     std::string own = At("own.ini");
     std::string respelled = At("SUB\\..\\OWN.INI");
     std::string other = At("other.ini");
     for (const auto* unknown : {&noIndex, &noSerial}) {
-        EXPECT_FALSE(SameFileByInformation(*unknown, *unknown, own.c_str(), other.c_str()));
-        EXPECT_TRUE(SameFileByInformation(*unknown, known, own.c_str(), respelled.c_str()));
+        EXPECT_FALSE(SameFileByIdentity(*unknown, *unknown, own.c_str(), other.c_str()));
+        EXPECT_TRUE(SameFileByIdentity(*unknown, known, own.c_str(), respelled.c_str()));
     }
-    EXPECT_TRUE(SameFileByInformation(known, known, own.c_str(), other.c_str()));  // known identities decide
+    EXPECT_TRUE(SameFileByIdentity(known, known, own.c_str(), other.c_str()));  // known identities decide
+    EXPECT_FALSE(SameFileByIdentity(known, beyond64, own.c_str(), respelled.c_str()));
 }

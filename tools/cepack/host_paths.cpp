@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "support/file_identity.h"
 #include "support/text.h"
 
 namespace fs = std::filesystem;
@@ -56,12 +57,27 @@ void FillInfo(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& w
     info->writable = !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
+// A name joined onto an access path. "\\?\" paths reach the file system as
+// they stand, and it refuses the empty name between doubled separators; a
+// root ("\\?\D:\") already ends in its one.
+std::wstring JoinAccess(const std::wstring& directory, const wchar_t* name) {
+    return directory + (directory.empty() || directory.back() == L'\\' ? L"" : L"\\") + name;
+}
+
+// How much of a full path is its root: "C:\" or "\\server\share\".
+size_t RootLength(const std::wstring& full) {
+    if (full.rfind(L"\\\\", 0) != 0) return 3;
+    size_t server = full.find(L'\\', 2);
+    size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    return share == std::wstring::npos ? full.size() : share + 1;
+}
+
 // A directory's entries but "." and "..", the search closed however the
 // caller leaves. A drive's root has neither: an empty one finds nothing.
 class DirectorySearch {
 public:
     explicit DirectorySearch(const std::wstring& access)
-        : handle_(FindFirstFileExW((access + L"\\*").c_str(), FindExInfoBasic, &found_, FindExSearchNameMatch,
+        : handle_(FindFirstFileExW(JoinAccess(access, L"*").c_str(), FindExInfoBasic, &found_, FindExSearchNameMatch,
                                    nullptr, FIND_FIRST_EX_LARGE_FETCH)),
           listed_(handle_ != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND) {}
     ~DirectorySearch() {
@@ -112,6 +128,9 @@ fs::path AccessPath(const fs::path& path) {
     DWORD got = GetFullPathNameW(text.c_str(), need, full.data(), nullptr);
     if (got == 0 || got >= need) return path;
     full.resize(got);
+    // A folder as completion gives it, ".\MyProduct\": the name stands without
+    // its trailing separator, a root keeps its one.
+    while (full.size() > RootLength(full) && full.back() == L'\\') full.pop_back();
     if (full.rfind(L"\\\\", 0) == 0) return fs::path(L"\\\\?\\UNC\\" + full.substr(2));
     if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return fs::path(L"\\\\?\\" + full);
     return path;
@@ -177,10 +196,11 @@ bool CreateHostDirectories(const fs::path& path) {
     return HostKindOf(path) == HostKind::Directory;
 }
 
+// The installer's own check, over the wide calls: the 128-bit file ID where
+// the system has one (the 64-bit index repeats on ReFS), the paths where a
+// redirector reports no identity.
 bool SameHostFile(const fs::path& a, const fs::path& b) {
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return InfoHandle(a).Read(&x) && InfoHandle(b).Read(&y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+    return SameExistingFile(Utf8Of(AccessPath(a)).c_str(), Utf8Of(AccessPath(b)).c_str());
 }
 
 bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>& visit, std::string* error) {
@@ -211,7 +231,7 @@ bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>&
                 entry.kind = ReadHostFileInfo(entry.path, &entry.info) ? TreeEntryKind::File : TreeEntryKind::Other;
             }
             if (visit(entry) && entry.kind == TreeEntryKind::Directory) {
-                pending.push_back({dir.access + L"\\" + found->cFileName, entry.relative, entry.path});
+                pending.push_back({JoinAccess(dir.access, found->cFileName), entry.relative, entry.path});
             }
         }
     }

@@ -40,7 +40,7 @@ HostKind HostKindOf(const std::filesystem::path& path);
 bool EmptyHostDirectory(const std::filesystem::path& path);
 // A directory with every missing parent; true when it is there afterwards.
 bool CreateHostDirectories(const std::filesystem::path& path);
-// Whether two paths name one file (the same volume and file number).
+// Whether two paths name one file (the same volume and file ID).
 bool SameHostFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 struct HostFileInfo {

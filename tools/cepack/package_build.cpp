@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -284,8 +285,9 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
     // Everything went in in order, so the end is the package's size.
     off_t written = ftello(output.File());
     if (written >= 0) HoldBeforeRenameForTest();
-    if (written < 0 || !output.Commit(!options.stub.empty())) {
-        streams.err << "cepack: " << options.output << ": can't be written\n";
+    std::string reason = written < 0 ? std::strerror(errno) : "";
+    if (written < 0 || !output.Commit(!options.stub.empty(), &reason)) {
+        streams.err << "cepack: " << options.output << ": can't be written: " << reason << "\n";
         return ExitWriteError;
     }
     uint64_t total = 0;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -39,6 +40,55 @@ bool SetDeletePending(HANDLE handle, bool pending) {
     FILE_DISPOSITION_INFO disposition;
     disposition.DeleteFile = pending ? TRUE : FALSE;
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// The system's own words for an error, as UTF-8.
+std::string SystemReason(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD n = FormatMessageW(flags, nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide(text ? text : L"", n);
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) wide.pop_back();
+    if (wide.empty()) return "error " + std::to_string(error);
+    return Utf8Of(fs::path(wide));
+}
+
+// An earlier package is often held for a moment (an antivirus scan,
+// Explorer's preview, the package still running); a few seconds outlast
+// most. Kept under the 5 seconds Windows gives a console's control handler
+// when its window closes: the handler waits for the commit.
+const DWORD ReplaceRetryMs = 3000;
+
+// Renames temporary over final; ERROR_SUCCESS or the last error. A
+// read-only final refuses the rename: it loses the attribute first, and
+// gets it back when the rename fails for good.
+DWORD ReplaceFinal(const fs::path& temporary, const fs::path& final) {
+    DWORD attributes = GetFileAttributesW(final.c_str());
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    bool directory = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    bool readOnly = exists && !directory && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) {
+        DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesW(final.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL);
+    }
+    // GetTickCount: the PE check keeps GetTickCount64 out of the shipped
+    // programs. A difference of two readings survives the wrap.
+    DWORD start = GetTickCount();
+    DWORD error = ERROR_SUCCESS;
+    for (DWORD pause = 50;; pause = pause < 400 ? pause * 2 : 500) {
+        // A plain rename onto an existing file fails on Windows.
+        if (MoveFileExW(temporary.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return ERROR_SUCCESS;
+        }
+        error = GetLastError();
+        // A directory in the way denies access for good.
+        bool passing = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) && !directory;
+        if (!passing || GetTickCount() - start >= ReplaceRetryMs) break;
+        Sleep(pause);
+    }
+    if (readOnly) SetFileAttributesW(final.c_str(), attributes);
+    return error;
 }
 
 }  // namespace
@@ -85,18 +135,27 @@ PackageOutput::~PackageOutput() {
     if (file_) std::fclose(file_);  // the pending deletion removes the file
 }
 
-bool PackageOutput::Commit(bool) {
+bool PackageOutput::Commit(bool, std::string* reason) {
     HANDLE h = static_cast<HANDLE>(handle_);
-    if (std::fflush(file_) != 0 || !FlushFileBuffers(h)) return false;
+    if (std::fflush(file_) != 0) {
+        *reason = std::strerror(errno);
+        return false;
+    }
+    if (!FlushFileBuffers(h)) {
+        *reason = SystemReason(GetLastError());
+        return false;
+    }
     EnterCriticalSection(&CommitLock);
-    bool ok = SetDeletePending(h, false);
-    ok = std::fclose(file_) == 0 && ok;
+    DWORD error = SetDeletePending(h, false) ? ERROR_SUCCESS : GetLastError();
+    if (std::fclose(file_) != 0 && error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
     file_ = nullptr;
-    // A plain rename onto an existing file fails on Windows.
-    ok = ok && MoveFileExW(temporary_.c_str(), final_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileW(temporary_.c_str());
+    if (error == ERROR_SUCCESS) error = ReplaceFinal(temporary_, final_);
+    if (error != ERROR_SUCCESS) {
+        DeleteFileW(temporary_.c_str());
+        *reason = SystemReason(error);
+    }
     LeaveCriticalSection(&CommitLock);
-    return ok;
+    return error == ERROR_SUCCESS;
 }
 
 #else
@@ -152,12 +211,16 @@ PackageOutput::~PackageOutput() {
     }
 }
 
-bool PackageOutput::Commit(bool executable) {
+bool PackageOutput::Commit(bool executable, std::string* reason) {
     mode_t mask = umask(0);
     umask(mask);
     bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0 &&
               fchmod(fileno(file_), (executable ? 0777 : 0666) & ~mask) == 0;
-    ok = std::fclose(file_) == 0 && ok;
+    if (!ok) *reason = std::strerror(errno);
+    if (std::fclose(file_) != 0 && ok) {
+        ok = false;
+        *reason = std::strerror(errno);
+    }
     file_ = nullptr;
     // Signals wait while the name changes hands, so the handler never
     // removes the package that just took the temporary's place.
@@ -167,6 +230,8 @@ bool PackageOutput::Commit(bool executable) {
     if (ok && std::rename(temporary_.c_str(), final_.c_str()) == 0) {
         temporary_.clear();
         PendingName[0] = 0;
+    } else if (ok) {
+        *reason = std::strerror(errno);
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
     return ok && temporary_.empty();

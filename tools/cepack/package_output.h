@@ -18,8 +18,9 @@ public:
     PackageOutput& operator=(const PackageOutput&) = delete;
     FILE* File() const { return file_; }
     // Flushed to disk and renamed over the final name (replacing a file of
-    // that name); executable: marked so on POSIX.
-    bool Commit(bool executable);
+    // that name, read-only or held for a moment); executable: marked so on
+    // POSIX. On failure, the system's reason in *reason.
+    bool Commit(bool executable, std::string* reason);
 
 private:
     std::filesystem::path final_;
