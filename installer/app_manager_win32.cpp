@@ -44,6 +44,5 @@ int StartAppManager() {
 }
 
 void ShowFinalMessage(int result) {
-    const char* text = InstallerText(result == 0 ? SuccessText : FailureText);
-    MessageBoxA(MainWindowHandle(), text, MainCaption, MB_ICONWARNING);
+    ShowInstallerMessage(MainWindowHandle(), result == 0 ? SuccessText : FailureText, nullptr, MB_ICONWARNING);
 }

@@ -25,9 +25,7 @@ void SetLine(int id, const char* text) {
 }
 
 void ShowWarning(int text, const char* path) {
-    char message[MessageBufferSize];
-    FormatInstallerText(message, sizeof message, text, path);
-    if (TheCopyUi.ShowWarning) TheCopyUi.ShowWarning(message);
+    if (TheCopyUi.ShowWarning) TheCopyUi.ShowWarning(text, path);
 }
 
 // dir + name into a JoinedPathSize buffer; both are at most 259 characters.

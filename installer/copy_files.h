@@ -25,7 +25,8 @@ constexpr int FileLineId = 130;
 // program points these at Win32; tests record them.
 struct CopyUi {
     void (*SetLine)(int controlId, const char* text);
-    void (*ShowWarning)(const char* text);
+    // Text id with the path (or nullptr) in place of its "%s".
+    void (*ShowWarning)(int text, const char* path);
 };
 extern CopyUi TheCopyUi;
 

@@ -12,7 +12,7 @@ HWND DialogHandle() { return static_cast<HWND>(ProgressDialog); }
 
 void SetDialogLine(int controlId, const char* text) { SetDlgItemTextA(DialogHandle(), controlId, text); }
 
-void ShowCopyWarning(const char* text) { MessageBoxA(DialogHandle(), text, MainCaption, MB_ICONWARNING); }
+void ShowCopyWarning(int text, const char* path) { ShowInstallerMessage(DialogHandle(), text, path, MB_ICONWARNING); }
 
 }  // namespace
 

@@ -120,13 +120,10 @@ void CopyAddressToClipboard(const char* address) {
 }
 
 void ShowDeviceManagerMissing(const char* address) {
-    char text[MessageBufferSize];
     if (VistaOrLater) {
-        FormatInstallerText(text, sizeof text, DeviceCenterMissingText, address);
-        MessageBoxA(MainWindowHandle(), text, MainCaption, MB_OKCANCEL | MB_ICONINFORMATION);
+        ShowInstallerMessage(MainWindowHandle(), DeviceCenterMissingText, address, MB_OKCANCEL | MB_ICONINFORMATION);
     } else {
-        FormatInstallerText(text, sizeof text, ActiveSyncMissingText, VendorHost);
-        MessageBoxA(MainWindowHandle(), text, MainCaption, MB_ICONWARNING);
+        ShowInstallerMessage(MainWindowHandle(), ActiveSyncMissingText, VendorHost, MB_ICONWARNING);
     }
 }
 
@@ -184,7 +181,7 @@ INT_PTR OnAskTextInit(HWND dialog) {
 INT_PTR OnAskTextOk(HWND dialog) {
     TakeInput(dialog);
     if (TheAskText.Accept && !TheAskText.Accept(TheAskText.Buffer)) {
-        MessageBoxA(dialog, InstallerText(DestinationExampleText), MainCaption, MB_ICONWARNING);
+        ShowInstallerMessage(dialog, DestinationExampleText, nullptr, MB_ICONWARNING);
         HWND input = GetDlgItem(dialog, InputId);
         SetFocus(input);
         SendMessageA(input, EM_SETSEL, 0, -1);
@@ -219,8 +216,7 @@ INT_PTR AskText(const char* caption, const char* prompt, char* buffer, uint16_t 
 }
 
 bool AskExistingDirectory() {
-    int answer =
-        MessageBoxA(MainWindowHandle(), InstallerText(DirectoryExistsText), MainCaption, MB_YESNO | MB_ICONQUESTION);
+    int answer = ShowInstallerMessage(MainWindowHandle(), DirectoryExistsText, nullptr, MB_YESNO | MB_ICONQUESTION);
     return answer == IDYES;
 }
 

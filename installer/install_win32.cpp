@@ -5,6 +5,7 @@
 
 #include "installer/copy_files.h"
 #include "installer/destination.h"
+#include "support/message_box_win32.h"
 #include "support/progress.h"
 #include "support/system_win32.h"
 #include "support/text.h"
@@ -135,7 +136,7 @@ int RunInstaller(HINSTANCE instance) {
     InitCommonControlsByName();
     ProgramInstance = instance;
     if (!RegisterInstallerClass(instance)) {
-        MessageBoxA(nullptr, "Error starting program!", "install", MB_ICONERROR);
+        ShowBuiltInMessage(nullptr, "Error starting program!", "install", BuiltInCodePage, MB_ICONERROR);
         return StartFailedExitCode;
     }
     HWND window = CreateWindowExA(0, ClassName, "install", WS_OVERLAPPEDWINDOW, 0, 0, 400, 200, nullptr, nullptr,

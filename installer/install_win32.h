@@ -40,6 +40,10 @@ void ShowFinalMessage(int result);
 void EraseBackdrop(HWND window, HDC hdc);
 void PaintBackground(HDC hdc);
 
+// The message box of text id with argument in place of its "%s" (nullptr:
+// none), captioned MainCaption (messages_win32.cpp).
+int ShowInstallerMessage(HWND owner, int id, const char* argument, UINT style);
+
 // Gives a dialog's OK and Cancel buttons the loaded texts.
 void SetButtonTexts(HWND dialog);
 // Centres a dialog over its owner, both rectangles in screen coordinates.

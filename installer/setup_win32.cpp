@@ -3,6 +3,7 @@
 #include "installer/install_win32.h"
 #include "installer/setup_file.h"
 #include "support/file_layer.h"
+#include "support/message_box_win32.h"
 #include "support/platform.h"
 #include "support/text.h"
 
@@ -106,14 +107,14 @@ bool SetupFileExists() {
 }
 
 void ShowSetupFileMissing() {
-    MessageBoxA(MainWindowHandle(),
-                "The setup information file was not found!\r"
-                "You need to unpack the whole archive before running install.exe!\r"
-                "Installation aborted!\r\r"
-                "Die Setup-Informationsdatei wurde nicht gefunden!\r"
-                "Sie m\xFCssen das ganze Archiv entpacken, bevor Sie install.exe starten!\r"
-                "Installation abgebrochen!",
-                MainCaption, MB_ICONWARNING);
+    ShowBuiltInMessage(MainWindowHandle(),
+                       "The setup information file was not found!\r"
+                       "You need to unpack the whole archive before running install.exe!\r"
+                       "Installation aborted!\r\r"
+                       "Die Setup-Informationsdatei wurde nicht gefunden!\r"
+                       "Sie m\xFCssen das ganze Archiv entpacken, bevor Sie install.exe starten!\r"
+                       "Installation abgebrochen!",
+                       MainCaption, CP_ACP, MB_ICONWARNING);
 }
 
 bool ChooseLanguage() {

@@ -60,6 +60,7 @@ const char* const AbsentMarker = MissingEntryMarker;
 // a text without one.
 char Shown[TextCount][TextBufferSize];
 int16_t ValueAt[TextCount];
+bool FromFile[TextCount];
 bool Loaded = false;
 
 // A value of the file for key in section, cut to fit; false where the key is
@@ -73,15 +74,22 @@ bool ReadText(const char* section, const char* key, char* text) {
     return true;
 }
 
-// Appends the characters of source that fit whole; false when one did not.
-bool PutChars(char* out, size_t* at, size_t capacity, const char* source, size_t length) {
+struct ByteMessage {
+    char* out;
+    size_t at;
+    size_t capacity;
+};
+
+// Appends the characters of a piece that fit whole; false when one did not.
+bool PutChars(void* context, const char* source, size_t length, TextOrigin) {
+    ByteMessage* message = static_cast<ByteMessage*>(context);
     const char* end = source + length;
     for (const char* p = source; p < end && *p != 0;) {
         const char* next = NextCharOf(p);
         if (next > end) next = end;
         size_t n = static_cast<size_t>(next - p);
-        if (*at + n > capacity - 1) return false;
-        for (size_t i = 0; i < n; ++i) out[(*at)++] = p[i];
+        if (message->at + n > message->capacity - 1) return false;
+        for (size_t i = 0; i < n; ++i) message->out[message->at++] = p[i];
         p = next;
     }
     return true;
@@ -169,7 +177,8 @@ void LoadTexts(char letter) {
         // refused for the built-in one, not passed over for the next.
         bool found = (letter != 0 && !IsShownBeforeChoice(id) && ReadText(own, key, text)) ||
                      ReadText(base, key, text);
-        MakeShown(id, found && SamePlaceholders(text, builtIn) ? text : builtIn);
+        FromFile[id] = found && SamePlaceholders(text, builtIn);
+        MakeShown(id, FromFile[id] ? text : builtIn);
     }
     Loaded = true;
 }
@@ -179,16 +188,23 @@ const char* InstallerText(int id) {
     return Shown[id];
 }
 
-void FormatInstallerText(char* message, size_t capacity, int id, const char* argument) {
+void ForEachTextPiece(int id, const char* argument, TextPieceSink sink, void* context) {
     const char* text = InstallerText(id);
+    TextOrigin origin = FromFile[id] ? AuthorOrigin : BuiltInOrigin;
     int value = ValueAt[id];
-    size_t at = 0;
     if (value < 0) {
-        PutChars(message, &at, capacity, text, TextLength(text));
-    } else if (PutChars(message, &at, capacity, text, static_cast<size_t>(value)) &&
-               PutChars(message, &at, capacity, argument != nullptr ? argument : "",
-                        argument != nullptr ? TextLength(argument) : 0)) {
-        PutChars(message, &at, capacity, text + value, TextLength(text + value));
+        sink(context, text, TextLength(text), origin);
+        return;
     }
-    message[at] = 0;
+    if (argument == nullptr) argument = "";
+    if (sink(context, text, static_cast<size_t>(value), origin) &&
+        sink(context, argument, TextLength(argument), ValueOrigin)) {
+        sink(context, text + value, TextLength(text + value), origin);
+    }
+}
+
+void FormatInstallerText(char* message, size_t capacity, int id, const char* argument) {
+    ByteMessage bytes = {message, 0, capacity};
+    ForEachTextPiece(id, argument, PutChars, &bytes);
+    message[bytes.at] = 0;
 }

@@ -67,6 +67,18 @@ bool SamePlaceholders(const char* text, const char* builtIn);
 // Cuts text in place to at most capacity - 1 bytes, at a character boundary.
 void CutText(char* text, size_t capacity);
 
-// The text of id with argument in place of its "%s", into message (capacity bytes, at least 1); what does not
-// fit is cut at a character boundary. The text is never used as a format.
+// Whose bytes a piece of a message is: the built-in English text's (code
+// page 1252), or the setup file's text or the value put in (both in the
+// system's ANSI code page).
+enum TextOrigin : int { BuiltInOrigin, AuthorOrigin, ValueOrigin };
+// Takes the pieces of a message in order; false stops (no room left).
+using TextPieceSink = bool (*)(void* context, const char* bytes, size_t length, TextOrigin origin);
+
+// The text of id with argument in place of its "%s", piece by piece: the
+// text before the value, the value, the rest. The text is never used as a
+// format.
+void ForEachTextPiece(int id, const char* argument, TextPieceSink sink, void* context);
+
+// Those pieces into message (capacity bytes, at least 1); what does not fit
+// is cut at a character boundary.
 void FormatInstallerText(char* message, size_t capacity, int id, const char* argument);

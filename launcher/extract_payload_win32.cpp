@@ -4,6 +4,7 @@
 
 #include "launcher/extract_driver.h"
 #include "launcher/zipstub.h"
+#include "support/message_box_win32.h"
 #include "support/progress.h"
 #include "support/progress_dialog.h"
 
@@ -31,9 +32,9 @@ void ShowOutcome(int32_t result) {
     HWND owner = static_cast<HWND>(ProgressDialog);
     switch (result) {
         case WalkOk: break;
-        case WalkCancelled: MessageBoxA(owner, CancelledText, OwnPath, MessageStyle); break;
-        case WalkWriteError: MessageBoxA(owner, WriteErrorText, TempDir, MessageStyle); break;
-        default: MessageBoxA(owner, DefectiveText, OwnPath, MessageStyle); break;
+        case WalkCancelled: ShowBuiltInMessage(owner, CancelledText, OwnPath, CP_ACP, MessageStyle); break;
+        case WalkWriteError: ShowBuiltInMessage(owner, WriteErrorText, TempDir, CP_ACP, MessageStyle); break;
+        default: ShowBuiltInMessage(owner, DefectiveText, OwnPath, CP_ACP, MessageStyle); break;
     }
 }
 
@@ -42,7 +43,7 @@ void ShowOutcome(int32_t result) {
 bool ExtractPayload() {
     int32_t total = SumUncompressedSizes(OwnPath, WholeFileBase, WholeFileSize);
     if (total == UnusableArchive) {
-        MessageBoxA(nullptr, DefectiveText, OwnPath, MessageStyle);
+        ShowBuiltInMessage(nullptr, DefectiveText, OwnPath, CP_ACP, MessageStyle);
         return false;
     }
     ProgressDialog = CreateProgressDialog();

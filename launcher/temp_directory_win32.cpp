@@ -10,6 +10,7 @@
 #include "launcher/held_directory.h"
 #include "launcher/work_directory.h"
 #include "launcher/zipstub.h"
+#include "support/message_box_win32.h"
 
 namespace {
 
@@ -71,6 +72,6 @@ bool FindTempDirectory(char* buffer) {
         if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
         if (TryWindowsTemp(buffer, nullptr) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;
     }
-    MessageBoxA(nullptr, NoTempDirText, NoTempDirCaption, MessageStyle);
+    ShowBuiltInMessage(nullptr, NoTempDirText, NoTempDirCaption, BuiltInCodePage, MessageStyle);
     return false;
 }

@@ -4,6 +4,7 @@
 
 #include "launcher/extract_entry.h"
 #include "launcher/held_directory.h"
+#include "launcher/own_path.h"
 #include "launcher/work_directory.h"
 #include "launcher/zipstub.h"
 #include "support/file_layer.h"
@@ -60,12 +61,15 @@ void RestrictDllSearch() {
 
 // The package saved under a folder the code page cannot hold (a Cyrillic
 // user name on a Western system) is opened by its short name, not by a
-// path with "?" in it; a cut path would name another file. An empty one
-// opens nothing.
+// path with "?" in it; a cut path would name another file. Where there is
+// no such name the user learns why, and the launcher ends before it has
+// created anything, as when no working directory can be made.
 void ReadOwnPath() {
     WCHAR wide[EnvironmentPathSize];
     DWORD n = GetModuleFileNameW(nullptr, wide, EnvironmentPathSize);
-    if (n >= EnvironmentPathSize || !ExactAnsiPath(wide, OwnPath, PathBufferSize)) OwnPath[0] = 0;
+    if (TakeOwnPath(wide, n, EnvironmentPathSize, OwnPath)) return;
+    ShowCannotOpenFromHere();
+    ExitProcess(0);
 }
 
 void StartUp() {

@@ -50,6 +50,10 @@ uint32_t ReadEnvironmentPath(const char* name, char* buffer, uint32_t size);
 #ifdef _WIN32
 // path in that exact ANSI form, into out (capacity bytes, NUL included).
 bool ExactAnsiPath(const wchar_t* path, char* out, size_t capacity);
+// GetShortPathNameW, by which ExactAnsiPath finds the 8.3 form; tests
+// replace it with one that fails as on a volume without short names.
+using ShortPathFunction = unsigned long(__stdcall*)(const wchar_t* path, wchar_t* shortPath, unsigned long capacity);
+extern ShortPathFunction ShortPathLookup;
 #endif
 
 // cepack on Windows has no windows either: it takes the host's stand-ins (CE_HOST_UI).

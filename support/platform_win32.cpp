@@ -68,12 +68,14 @@ bool Utf8ToAnsi(const char* utf8, size_t length, char* out, size_t capacity) {
     return WideToExactAnsi(wide, count, out, capacity);
 }
 
+ShortPathFunction ShortPathLookup = GetShortPathNameW;
+
 // An empty path comes out empty, which opens nothing.
 bool ExactAnsiPath(const WCHAR* path, char* out, size_t capacity) {
     if (WideToExactAnsi(path, -1, out, capacity)) return true;
     // The 8.3 form is plain ASCII; a volume without short names has none.
     WCHAR shortPath[EnvironmentPathSize];
-    DWORD n = GetShortPathNameW(path, shortPath, EnvironmentPathSize);
+    DWORD n = ShortPathLookup(path, shortPath, EnvironmentPathSize);
     return n > 0 && n < EnvironmentPathSize && WideToExactAnsi(shortPath, -1, out, capacity);
 }
 

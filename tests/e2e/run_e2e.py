@@ -9,6 +9,7 @@ run_e2e.py --win64 BUILD_DIR [--programs BUILD_DIR] [--cepack PATH] [--prefix WI
            [--only NAME,...] [--shots DIR] [--keep]
 """
 import argparse
+import contextlib
 import os
 import re
 import shutil
@@ -85,6 +86,7 @@ class Seen:
         self.lines = output.splitlines()
         self.windows = []
         self.exit_code = None
+        self.wide_texts = []  # widetext steps' reports, in order
         for line in self.lines:
             if line.startswith("window "):
                 f = parse_fields(line)
@@ -93,6 +95,8 @@ class Seen:
             elif line.startswith("control ") and self.windows:
                 f = parse_fields(line)
                 self.windows[-1]["controls"][int(f["id"])] = unescape(f.get("text", ""))
+            elif line.startswith("widetext text="):
+                self.wide_texts.append(unescape(line[len("widetext text="):]).decode("utf-8"))
             elif line.startswith("exit code="):
                 self.exit_code = int(line.split("=", 1)[1])
 
@@ -252,6 +256,20 @@ class Suite:
             for info, data in entries:
                 z.writestr(info, data)
         return self.stub_plus(name, archive)
+
+    @contextlib.contextmanager
+    def locale(self, name):
+        """Wine takes each process's code pages from its locale; the launcher and the installer inherit the
+        driver's."""
+        saved = self.env.get("LC_ALL")
+        self.env["LC_ALL"] = name
+        try:
+            yield
+        finally:
+            if saved is None:
+                del self.env["LC_ALL"]
+            else:
+                self.env["LC_ALL"] = saved
 
     def drive(self, steps, timeout=90):
         # Wine under full load has been seen to end the driver's own start
@@ -594,6 +612,20 @@ def write_fail_create(s):
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
 
 
+def russian_message(s):
+    """On a Russian system (code page 1251) the write-error box keeps its German letters (its text is 1252)
+    and its caption, the working directory under a Cyrillic TEMP, its Cyrillic ones (the system's code page)."""
+    temp = s.dir("russian", "\u0412\u0440\u0435\u043c\u0435\u043d\u043d\u044b\u0435")
+    package = s.pyzip_package("russian", [("setup.exe", open(s.testinst, "rb").read()),
+                                          ("a.txt", b"a file"), ("a.txt/b.txt", b"cannot be created")])
+    with s.locale("ru_RU.UTF-8"):
+        seen = s.run_package(package, temp, steps_between=["msgbox|20000", "widetext|65535", "widetext", "click|1"])
+    want = [WRITE_ERROR.decode("cp1252"), win(temp) + "\\$qv0\\"]
+    check(seen.wide_texts == want, f"message box read as UTF-16 {seen.wide_texts!r}, want {want!r}")
+    check(seen.exit_code == 0, f"exit code {seen.exit_code}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
 def disk_full(s):
     """TEMP on a 1 MB tmpfs and a 3 MB entry: write-error box, clean-up."""
     mount = s.dir("diskfull", "small")
@@ -650,17 +682,8 @@ def cepack_japanese_name(s):
     subprocess.run([s.cepack, "build", "-o", package, "--stub", s.zipstub, root], check=True, capture_output=True)
     temp = s.dir("cepackjp", "temp")
     log = os.path.join(s.work, "cepackjp", "log.txt")
-    # Wine takes each process's code pages from its locale; the launcher and
-    # the installer inherit the driver's.
-    saved = s.env.get("LC_ALL")
-    s.env["LC_ALL"] = "ja_JP.UTF-8"
-    try:
+    with s.locale("ja_JP.UTF-8"):
         seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log)), ("CE_TESTINST_MODE", "hashes")])
-    finally:
-        if saved is None:
-            del s.env["LC_ALL"]
-        else:
-            s.env["LC_ALL"] = saved
     check(seen.exit_code == 0 and seen.message_boxes() == [], f"{seen.lines}")
     unpacked = read_bytes(log)
     for name in (b"\x8a\xbf\x8e\x9a.txt|1|", b"\x95\\.txt|1|"):
@@ -833,9 +856,9 @@ def cyrillic_folder(s):
 
 
 SCENARIOS = [normal_run, setup_preferred, install_bat, no_installer, no_archive, truncated, signed, cepack_package,
-             cancel_button, cancel_escape, cancel_close, write_fail_create, disk_full, utf8_names, cepack_japanese_name,
-             temp_unset, temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file, read_only_cleanup,
-             locked_file, wm_quit, elevated, cyrillic_folder]
+             cancel_button, cancel_escape, cancel_close, write_fail_create, russian_message, disk_full, utf8_names,
+             cepack_japanese_name, temp_unset, temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file,
+             read_only_cleanup, locked_file, wm_quit, elevated, cyrillic_folder]
 
 
 def main():

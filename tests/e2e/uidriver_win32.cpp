@@ -15,6 +15,8 @@
 //   dialog|TITLE|MS                 the same for a dialog box (not a message box)
 //   msgbox|MS                       waits for a message box of the target
 //   report                          reports the current window again
+//   widetext[|ID]                   reports a control's text (without ID the
+//                                   window's title) read as UTF-16, in UTF-8
 //   gone|MS                         waits until the current window is gone
 //   click|ID  command|ID            BM_CLICK on a control / WM_COMMAND(ID)
 //   select|ID|INDEX                 selects a list box line
@@ -395,6 +397,16 @@ void WaitForText(HWND control, const std::string& text, DWORD timeout) {
     Say("text " + Escaped(TextOf(control)));
 }
 
+// GetWindowTextW: the letters shown, which the ANSI form would lose where
+// the driver's code page lacks them.
+void ReportWideText(HWND window) {
+    wchar_t wide[2048] = L"";
+    char text[3 * 2048] = "";
+    GetWindowTextW(window, wide, sizeof wide / sizeof wide[0]);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    Say("widetext text=" + Escaped(text));
+}
+
 void ReportClipboard() {
     std::string text;
     if (OpenClipboard(nullptr)) {
@@ -434,6 +446,8 @@ void Run(const std::vector<std::string>& f) {
         WaitForWindow("", true, Number(f, 1, 10000));
     } else if (verb == "report") {
         Report(Current);
+    } else if (verb == "widetext") {
+        ReportWideText(ControlOrCurrent(f, 1));
     } else if (verb == "gone") {
         WaitGone(Number(f, 1, 10000));
     } else if (verb == "click") {

@@ -14,6 +14,7 @@
 #include "installer/ini_text.h"
 #include "installer/install_state.h"
 #include "installer/setup_file.h"
+#include "installer/texts.h"
 #include "support/file_identity.h"
 #include "support/file_layer.h"
 #include "support/platform.h"
@@ -40,7 +41,11 @@ std::vector<std::string> FileLines;
 void RecordLine(int id, const char* text) {
     if (id == FileLineId) FileLines.push_back(text);
 }
-void RecordWarning(const char* text) { Warnings.push_back(text); }
+void RecordWarning(int text, const char* path) {
+    char message[MessageBufferSize];
+    FormatInstallerText(message, sizeof message, text, path);
+    Warnings.push_back(message);
+}
 
 class CopyTest : public ::testing::Test {
 protected:

@@ -72,6 +72,26 @@ TEST_F(TextsTest, EachTextComesFromTheLanguageThenTheBaseThenTheBuiltInOne) {
     }
 }
 
+// Shown on a system of another code page, the built-in pieces are read as
+// 1252 and the others as the system's: each piece must say whose it is.
+TEST_F(TextsTest, EachPieceOfAMessageSaysWhoseBytesItIs) {
+    Use("[Textsd]\r\nWriteError=Schreibfehler: %s!\r\nAborted=Abbruch 100%\r\n");
+    LoadTexts('d');
+    std::string pieces;
+    auto record = [](void* context, const char* bytes, size_t length, TextOrigin origin) {
+        std::string& out = *static_cast<std::string*>(context);
+        out.append(1, "BAV"[origin]).append("(").append(bytes, length).append(")");
+        return true;
+    };
+    ForEachTextPiece(WriteErrorText, "a.cab", record, &pieces);
+    ForEachTextPiece(ReadErrorText, "b.cab", record, &pieces);
+    ForEachTextPiece(AbortedText, nullptr, record, &pieces);  // the file's text refused
+    EXPECT_EQ(pieces,
+              "A(Schreibfehler: )V(a.cab)A(!)"
+              "B(Error reading )V(b.cab)B(!\rDisk may be defective!)"
+              "B(Installation aborted!)");
+}
+
 TEST_F(TextsTest, AnOverLongTextIsCutToItsBufferAndItsMessageToTheCapacity) {
     Use("[Textsd]\r\nReadError=%s" + std::string(2000, 'x') + "\r\n");
     LoadTexts('d');
