@@ -22,23 +22,33 @@ const char DefectiveText[] =
     "Fehler, Installationsdatei defekt!\r"
     "Ihr Download war wahrscheinlich nicht komplett!";
 const char CancelledText[] = "Installation aborted!\r\rInstallation abgebrochen!";
-const char WriteErrorText[] =
-    "Error writing to temporary directory, disk may be full or write protected!\r"
-    "Try renaming this file to install.zip and unpack it with an unzip tool!\r\r"
-    "Fehler beim Schreiben in tempor\xE4res Verzeichnis!\r"
-    "Benennen Sie die Datei in install.zip um, und entpacken Sie sie mit einem ZIP-Entpacker!";
+const char WriteErrorEnglish[] = "Error writing to temporary directory, disk may be full or write protected!";
+const char WriteErrorGerman[] = "Fehler beim Schreiben in tempor\xE4res Verzeichnis!";
+// The messages that send the user to an unzip tool share its hint.
+const char UnzipHintEnglish[] = "\rTry renaming this file to install.zip and unpack it with an unzip tool!\r\r";
+constexpr int UnzipHintMessageSize = 512;  // the longest takes 285
+const char UnzipHintGerman[] =
+    "\rBenennen Sie die Datei in install.zip um, und entpacken Sie sie mit einem ZIP-Entpacker!";
 
 void ShowOutcome(int32_t result) {
     HWND owner = static_cast<HWND>(ProgressDialog);
     switch (result) {
         case WalkOk: break;
         case WalkCancelled: ShowBuiltInMessage(owner, CancelledText, OwnPath, CP_ACP, MessageStyle); break;
-        case WalkWriteError: ShowBuiltInMessage(owner, WriteErrorText, TempDir, CP_ACP, MessageStyle); break;
+        case WalkWriteError: ShowUnzipHintMessage(owner, WriteErrorEnglish, WriteErrorGerman, TempDir, CP_ACP); break;
         default: ShowBuiltInMessage(owner, DefectiveText, OwnPath, CP_ACP, MessageStyle); break;
     }
 }
 
 }  // namespace
+
+void ShowUnzipHintMessage(void* owner, const char* english, const char* german, const char* caption,
+                          unsigned captionCodePage) {
+    char text[UnzipHintMessageSize] = "";
+    const char* pieces[] = {english, UnzipHintEnglish, german, UnzipHintGerman};
+    for (const char* piece : pieces) TextAppendMax(text, piece, UnzipHintMessageSize - 1);
+    ShowBuiltInMessage(static_cast<HWND>(owner), text, caption, captionCodePage, MessageStyle);
+}
 
 bool ExtractPayload() {
     int32_t total = SumUncompressedSizes(OwnPath, WholeFileBase, WholeFileSize);

@@ -1,5 +1,6 @@
 #include "launcher/own_path.h"
 
+#include "launcher/zipstub.h"
 #include "support/message_box_win32.h"
 #include "support/platform.h"
 #include "support/text.h"
@@ -14,7 +15,6 @@ const char CannotOpenText[] =
     "system's language (for example C:\\Temp) and start it again.\r\r"
     "Dieses Paket kann aus diesem Ordner nicht ge\xF6" "ffnet werden. Verschieben Sie es in einen Ordner, dessen "
     "Name nur Buchstaben Ihrer Systemsprache enth\xE4" "lt (zum Beispiel C:\\Temp), und starten Sie es erneut.";
-const char CannotOpenCaption[] = "Install";
 
 }  // namespace
 
@@ -25,5 +25,5 @@ bool TakeOwnPath(const wchar_t* path, uint32_t length, uint32_t capacity, char* 
 }
 
 void ShowCannotOpenFromHere() {
-    ShowBuiltInMessage(nullptr, CannotOpenText, CannotOpenCaption, BuiltInCodePage, MB_OK | MB_ICONEXCLAMATION);
+    ShowBuiltInMessage(nullptr, CannotOpenText, InstallCaption, BuiltInCodePage, MB_OK | MB_ICONEXCLAMATION);
 }

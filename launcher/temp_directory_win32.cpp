@@ -14,13 +14,8 @@
 
 namespace {
 
-constexpr UINT MessageStyle = MB_OK | MB_ICONEXCLAMATION;
-const char NoTempDirText[] =
-    "Error, could not access temporary directory!\r"
-    "Try renaming this file to install.zip and unpack it with an unzip tool!\r\r"
-    "Fehler, konnte nicht auf tempor\xE4res Verzeichnis zugreifen!\r"
-    "Benennen Sie die Datei in install.zip um, und entpacken Sie sie mit einem ZIP-Entpacker!";
-const char NoTempDirCaption[] = "Install";
+const char NoTempDirEnglish[] = "Error, could not access temporary directory!";
+const char NoTempDirGerman[] = "Fehler, konnte nicht auf tempor\xE4res Verzeichnis zugreifen!";
 constexpr UINT WindowsTempRoom = 240;  // leaves room for "\temp"
 
 bool DrawRandom(uint32_t* value) { return RtlGenRandom(value, sizeof *value) != FALSE; }
@@ -72,6 +67,6 @@ bool FindTempDirectory(char* buffer) {
         if (TryTempCandidate(buffer, ReadEnvironmentValue("TMP"))) return true;
         if (TryWindowsTemp(buffer, nullptr) || TryWindowsDirectory(buffer) || TryFixedDrives(buffer)) return true;
     }
-    ShowBuiltInMessage(nullptr, NoTempDirText, NoTempDirCaption, BuiltInCodePage, MessageStyle);
+    ShowUnzipHintMessage(nullptr, NoTempDirEnglish, NoTempDirGerman, InstallCaption, BuiltInCodePage);
     return false;
 }

@@ -19,6 +19,13 @@ extern void* ButtonFaceBrush;
 using SetDllDirectoryFunction = int(__stdcall*)(const char*);
 extern SetDllDirectoryFunction InheritedDllDirectory;
 
+// The caption of the messages shown before the package's own path is known.
+inline constexpr char InstallCaption[] = "Install";
+// A built-in message in English and German, each followed by the hint to
+// unpack the package with an unzip tool, as MessageBoxW (owner an HWND).
+void ShowUnzipHintMessage(void* owner, const char* english, const char* german, const char* caption,
+                          unsigned captionCodePage);
+
 // Fills buffer with a newly created working directory, or shows the error box.
 bool FindTempDirectory(char* buffer);
 // GetDriveTypeA of drive n (0 = A), with "no root directory" reported as unknown.
