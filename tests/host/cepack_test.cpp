@@ -208,8 +208,8 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     // "\xC3\xA9" (e acute) may take 2 bytes, and CJK characters take 3 in UTF-8.
     ExpectRefused({{Repeat("\xC3\xA9", 100), "x"}}, "200 bytes in its longest ANSI form");
     ExpectRefused({{Repeat("\xE6\x97\xA5", 45) + "/" + Repeat("\xE6\x97\xA5", 45), "x"}}, "271 UTF-8 bytes");
-    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "read.ME: differs only in case from Read.me");
-    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "Data: differs only in case from the directory data");
+    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "read.ME: error: differs only in case from Read.me");
+    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "Data: error: differs only in case from the directory data");
     // Names only a POSIX file system holds: Windows has no such files (a
     // name there is UTF-16, and CON is the console itself).
     if (!cepacktest::OnWindows()) {
@@ -227,24 +227,33 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
 }
 
 TEST_F(CepackTest, BuildLeavesOutVersionControlLeftoversAndEarlierPackages) {
-    std::string stub = Out("stub.exe"), earlier = Out("earlier.exe"), text;
+    std::string stub = Out("stub.exe"), earlier = Out("earlier.exe"), vendor = Out("vendor.exe"), text;
     WriteBytes(stub, "MZ stub");
     ASSERT_EQ(Build(earlier, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
+    // A vendor's own self-extractor: a program with a ZIP that holds nothing the launcher starts.
+    WriteBytes(vendor, "MZ stub");
+    PythonZip(vendor, "z.writestr('driver.sys', 'driver')");
     ScratchDir input("in");
     MakeTree(input.Path(), {{"readme.txt", "x"}, {".git/config", "x"}, {"sub/.SVN/entries", "x"}, {".hg/store", "x"},
                             {"CVS/Root", "x"}, {"notes.txt~", "x"}, {".notes.txt.swp", "x"}, {"old.BAK", "x"},
                             {"#draft#", "x"}, {"pics/THUMBS.DB", "x"}, {"Desktop.ini", "x"}, {".DS_Store", "x"},
-                            {"old/Earlier.EXE", ReadBytes(earlier)}, {"tool.exe", ReadBytes(stub)},
-                            {"Setup.exe", ReadBytes(earlier)}});
+                            {"old/Earlier.EXE", ReadBytes(earlier)}, {"tool.exe", ReadBytes(vendor)},
+                            {"drivers/sfx.exe", ReadBytes(vendor)}});
     ASSERT_EQ(Build(Out("p.zip"), input.Path(), &text), 0) << text;
     std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(Out("p.zip"), &walked), ArchiveOpen);
     std::vector<std::string> names;
     for (const ListedEntry& e : walked) names.push_back(e.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Setup.exe", "readme.txt", "tool.exe"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"drivers\\sfx.exe", "readme.txt", "tool.exe"}));
     for (const char* note : {"note: .git: version-control folder, left out", "sub/.SVN: version-control folder",
                              "pics/THUMBS.DB: editor or system leftover", "old/Earlier.EXE: an earlier package"}) {
         EXPECT_NE(text.find(note), std::string::npos) << note << "\n" << text;
+    }
+    // At the top the launcher would start it (or the customer get it): refused, --no-lint or not.
+    WriteBytes(input.Join("Setup.exe"), ReadBytes(earlier));
+    for (const char* option : {"", "--no-lint"}) {
+        EXPECT_EQ(Build(Out("p.zip"), input.Path(), &text, option), 6) << text;
+        EXPECT_NE(text.find("Setup.exe: error: is an earlier package"), std::string::npos) << text;
     }
 }
 
@@ -493,7 +502,7 @@ TEST_F(CepackTest, AFolderBeyondMaxPathIsMadeLintedBuiltAndVerified) {
     std::string first = ReadBytes(package);
     // Built again over itself: the earlier package inside is known and left out.
     ASSERT_EQ(Run(cepack + " build -o " + Q(package) + " " + Q(folder), &text), 0) << text;
-    EXPECT_NE(text.find("Deep.exe: an earlier package"), std::string::npos) << text;
+    EXPECT_NE(text.find("Deep.exe: the package this build replaces, left out"), std::string::npos) << text;
     EXPECT_EQ(ReadBytes(package), first);
     EXPECT_EQ(Run(cepack + " verify " + Q(package), &text), 0) << text;
     EXPECT_NE(text.find("ok, 5 entries"), std::string::npos) << text;
