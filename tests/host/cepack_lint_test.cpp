@@ -192,8 +192,13 @@ TEST_F(CepackLintTest, FileNamesMatchWithoutCaseAndTheSetupFileFollowsTheInstall
     fs::rename(NativePath(folder_.Join("setup.inf")), NativePath(folder_.Join("other.inf")));
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
     EXPECT_NE(text.find("setup.inf: error: not found"), std::string::npos) << text;
-    // build checks only folders that carry their setup file.
-    EXPECT_EQ(Cepack("build --bare -o " + ShellQuote(NativePath(out_.Join("x.exe"))) + " " + Folder(), &text), 0) << text;
+    // build checks the setup file of folders meant for the installer: with install.inf or the setup file.
+    std::string build = "build --bare -o " + ShellQuote(NativePath(out_.Join("x.exe"))) + " " + Folder();
+    EXPECT_EQ(Cepack(build, &text), 0) << text;
+    fs::copy_file(NativePath(folder_.Join("other.inf")), NativePath(Inf()));
+    EXPECT_EQ(Cepack(build, &text), 6) << text;
+    EXPECT_NE(text.find("setup.inf: error: not found"), std::string::npos) << text;
+    fs::remove(NativePath(Inf()));
     EXPECT_EQ(Cepack("lint " + ShellQuote(NativePath(folder_.Join("nowhere"))), &text), 2) << text;
     fs::remove(NativePath(folder_.Join("setup.exe")));
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;

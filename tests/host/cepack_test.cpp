@@ -72,6 +72,8 @@ TEST_F(CepackTest, HelpAndUsage) {
                              "new's folder", "new's\n     DIR exists"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
+    EXPECT_EQ(Cepack("new --help", &text), 0) << text;
+    EXPECT_EQ(text.rfind("usage: cepack build", 0), 0u) << text;
     EXPECT_EQ(Cepack("--version", &text), 0);
     EXPECT_EQ(text.rfind("cepack ", 0), 0u) << text;
     EXPECT_EQ(Cepack("", &text), 1);
@@ -191,8 +193,8 @@ TEST_F(CepackTest, NewFolderReadmeNamesTheAuthorsReference) {
     MakeTree(prefix.Path(), {{"share/cepack/install.exe", "MZ installer"}});
     std::string cepack = cepacktest::InstallCepackCopy(prefix.Join("bin"));
     std::string folder = Out("Notes"), text;
-    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title Notes", &text),
-              0) << text;
+    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Gr\xC3\xBCne Notes'", &text), 0) << text;
+    EXPECT_TRUE(testutil::PathExists(folder + "\\grunenotes.ini")) << "letters beyond ASCII as their nearest";
     std::string readme = ReadBytes(folder + "\\README.txt");
     size_t extension = readme.find(".md");
     ASSERT_NE(extension, std::string::npos) << readme;
@@ -267,6 +269,10 @@ TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {
     std::string p = Out("p.zip"), text;
     ASSERT_EQ(Build(p, source_.Path(), &text), 0) << text;
     EXPECT_NE(text.find("dirlink: link to a directory, not followed"), std::string::npos) << text;
+    EXPECT_NE(text.find("data/link.txt: link to a file outside the folder (" +
+                        NativePath(elsewhere.Join("target.txt")) + "), packed as that file"),
+              std::string::npos)
+        << text;
     ScratchDir theirs("theirs");
     ASSERT_TRUE(OracleExtract(p, theirs.Path()));
     EXPECT_EQ(ReadBytes(theirs.Join("data\\link.txt")), "linked content");
@@ -371,9 +377,17 @@ TEST_F(CepackTest, MessagesForMissingForeignAndDefectivePackages) {
         // A bare stub: its reader's signature table holds an end record's first bytes, as in zipstub.exe.
         const std::string table(
             "PK\x05\x06\x03\x00\x01\x02\x03\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x40\x00\x00", 22);
-        WriteBytes(p, "MZ" + testutil::RandomBytes(5000, 4) + table + testutil::RandomBytes(5000, 5));
+        const std::string stub = "MZ" + testutil::RandomBytes(5000, 4) + table + testutil::RandomBytes(5000, 5);
+        WriteBytes(p, stub);
         EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
         EXPECT_NE(text.find("not a package"), std::string::npos) << text;
+
+        // A download cut short before the directory: the stub and the first entries.
+        WriteBytes(Out("stub.exe"), stub);
+        ASSERT_EQ(Build(p, source_.Path(), nullptr, "--stub " + Q(Out("stub.exe"))), 0);
+        WriteBytes(p, ReadBytes(p).substr(0, stub.size() + 3000));
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 4);
+        EXPECT_NE(text.find(": damaged: cut short"), std::string::npos) << text;
 
         // A download cut short inside the data still ends in an end record
         // here, but the directory it points to is gone.

@@ -156,7 +156,9 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
     if (args.empty()) return Usage(s, "no command given");
     const std::string command = args[0];
     args.erase(args.begin());
-    if (command == "--help" || command == "-h" || command == "help") {
+    // "cepack new --help" too: an author asks where they are.
+    bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h");
+    if (command == "--help" || command == "-h" || command == "help" || help) {
         s.out << HelpText;
         return ExitOk;
     }
