@@ -286,15 +286,16 @@ void ReportListedLeftOut(Folder* folder, const IniText* setup) {
         ListingLine listing;
         listing.name = key;
         IniWalk(setup, FindListing, &listing);
-        std::string message = "\"" + key + "\" is in the folder, but build leaves it out (" + left.why +
-                              "): the customer would not get it; rename it";
-        LintFinding finding{LintError, listing.number ? folder->infName.c_str() : key.c_str(), listing.number,
-                            listing.section.c_str(), listing.key.c_str(), message.c_str()};
+        std::string why = "is in the folder, but build leaves it out (" + left.why +
+                          "): the customer would not get it; rename it";
         if (listing.number == 0) {
-            ReportFile(folder, true, left.path, Utf8FromAnsi(message.substr(message.find(" is in") + 1)));
-        } else {
-            Report(folder, &finding);
+            ReportFile(folder, true, left.path, why);
+            continue;
         }
+        std::string message = "\"" + key + "\" " + why;
+        LintFinding finding{LintError, folder->infName.c_str(), listing.number, listing.section.c_str(),
+                            listing.key.c_str(), message.c_str()};
+        Report(folder, &finding);
     }
 }
 
@@ -316,7 +317,9 @@ bool Packed(Folder* folder, const std::string& key) {
 }
 
 void CheckEarlierPackages(Folder* folder) {
-    for (const std::string& key : folder->earlier) ReportFile(folder, true, folder->files.at(key), EarlierPackageText, true);
+    for (const std::string& key : folder->earlier) {
+        ReportFile(folder, true, folder->files.at(key), EarlierPackageText, true);
+    }
 }
 
 // The name rules build enforces, named here already: what Windows or the
