@@ -72,6 +72,8 @@ TEST_F(CepackTest, HelpAndUsage) {
                              "new's folder", "new's\n     DIR exists"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
+    EXPECT_EQ(Cepack("new --help", &text), 0) << text;
+    EXPECT_EQ(text.rfind("usage: cepack build", 0), 0u) << text;
     EXPECT_EQ(Cepack("--version", &text), 0);
     EXPECT_EQ(text.rfind("cepack ", 0), 0u) << text;
     EXPECT_EQ(Cepack("", &text), 1);
@@ -191,8 +193,8 @@ TEST_F(CepackTest, NewFolderReadmeNamesTheAuthorsReference) {
     MakeTree(prefix.Path(), {{"share/cepack/install.exe", "MZ installer"}});
     std::string cepack = cepacktest::InstallCepackCopy(prefix.Join("bin"));
     std::string folder = Out("Notes"), text;
-    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title Notes", &text),
-              0) << text;
+    ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --title 'Gr\xC3\xBCne Notes'", &text), 0) << text;
+    EXPECT_TRUE(testutil::PathExists(folder + "\\grunenotes.ini")) << "letters beyond ASCII as their nearest";
     std::string readme = ReadBytes(folder + "\\README.txt");
     size_t extension = readme.find(".md");
     ASSERT_NE(extension, std::string::npos) << readme;
@@ -208,8 +210,8 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     // "\xC3\xA9" (e acute) may take 2 bytes, and CJK characters take 3 in UTF-8.
     ExpectRefused({{Repeat("\xC3\xA9", 100), "x"}}, "200 bytes in its longest ANSI form");
     ExpectRefused({{Repeat("\xE6\x97\xA5", 45) + "/" + Repeat("\xE6\x97\xA5", 45), "x"}}, "271 UTF-8 bytes");
-    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "read.ME: differs only in case from Read.me");
-    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "Data: differs only in case from the directory data");
+    ExpectRefused({{"Read.me", "x"}, {"read.ME", "y"}}, "read.ME: error: differs only in case from Read.me");
+    ExpectRefused({{"Data", "x"}, {"data/file", "y"}}, "Data: error: differs only in case from the directory data");
     // Names only a POSIX file system holds: Windows has no such files (a
     // name there is UTF-16, and CON is the console itself).
     if (!cepacktest::OnWindows()) {
@@ -227,24 +229,33 @@ TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
 }
 
 TEST_F(CepackTest, BuildLeavesOutVersionControlLeftoversAndEarlierPackages) {
-    std::string stub = Out("stub.exe"), earlier = Out("earlier.exe"), text;
+    std::string stub = Out("stub.exe"), earlier = Out("earlier.exe"), vendor = Out("vendor.exe"), text;
     WriteBytes(stub, "MZ stub");
     ASSERT_EQ(Build(earlier, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
+    // A vendor's own self-extractor: a program with a ZIP that holds nothing the launcher starts.
+    WriteBytes(vendor, "MZ stub");
+    PythonZip(vendor, "z.writestr('driver.sys', 'driver')");
     ScratchDir input("in");
     MakeTree(input.Path(), {{"readme.txt", "x"}, {".git/config", "x"}, {"sub/.SVN/entries", "x"}, {".hg/store", "x"},
                             {"CVS/Root", "x"}, {"notes.txt~", "x"}, {".notes.txt.swp", "x"}, {"old.BAK", "x"},
                             {"#draft#", "x"}, {"pics/THUMBS.DB", "x"}, {"Desktop.ini", "x"}, {".DS_Store", "x"},
-                            {"old/Earlier.EXE", ReadBytes(earlier)}, {"tool.exe", ReadBytes(stub)},
-                            {"Setup.exe", ReadBytes(earlier)}});
+                            {"old/Earlier.EXE", ReadBytes(earlier)}, {"tool.exe", ReadBytes(vendor)},
+                            {"drivers/sfx.exe", ReadBytes(vendor)}});
     ASSERT_EQ(Build(Out("p.zip"), input.Path(), &text), 0) << text;
     std::vector<ListedEntry> walked;
     ASSERT_EQ(WalkDirectory(Out("p.zip"), &walked), ArchiveOpen);
     std::vector<std::string> names;
     for (const ListedEntry& e : walked) names.push_back(e.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Setup.exe", "readme.txt", "tool.exe"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"drivers\\sfx.exe", "readme.txt", "tool.exe"}));
     for (const char* note : {"note: .git: version-control folder, left out", "sub/.SVN: version-control folder",
                              "pics/THUMBS.DB: editor or system leftover", "old/Earlier.EXE: an earlier package"}) {
         EXPECT_NE(text.find(note), std::string::npos) << note << "\n" << text;
+    }
+    // At the top the launcher would start it (or the customer get it): refused, --no-lint or not.
+    WriteBytes(input.Join("Setup.exe"), ReadBytes(earlier));
+    for (const char* option : {"", "--no-lint"}) {
+        EXPECT_EQ(Build(Out("p.zip"), input.Path(), &text, option), 6) << text;
+        EXPECT_NE(text.find("Setup.exe: error: is an earlier package"), std::string::npos) << text;
     }
 }
 
@@ -258,6 +269,10 @@ TEST_F(CepackTest, BuildTakesLinksToFilesUnderTheirOwnNames) {
     std::string p = Out("p.zip"), text;
     ASSERT_EQ(Build(p, source_.Path(), &text), 0) << text;
     EXPECT_NE(text.find("dirlink: link to a directory, not followed"), std::string::npos) << text;
+    EXPECT_NE(text.find("data/link.txt: link to a file outside the folder (" +
+                        NativePath(elsewhere.Join("target.txt")) + "), packed as that file"),
+              std::string::npos)
+        << text;
     ScratchDir theirs("theirs");
     ASSERT_TRUE(OracleExtract(p, theirs.Path()));
     EXPECT_EQ(ReadBytes(theirs.Join("data\\link.txt")), "linked content");
@@ -362,9 +377,17 @@ TEST_F(CepackTest, MessagesForMissingForeignAndDefectivePackages) {
         // A bare stub: its reader's signature table holds an end record's first bytes, as in zipstub.exe.
         const std::string table(
             "PK\x05\x06\x03\x00\x01\x02\x03\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x40\x00\x00", 22);
-        WriteBytes(p, "MZ" + testutil::RandomBytes(5000, 4) + table + testutil::RandomBytes(5000, 5));
+        const std::string stub = "MZ" + testutil::RandomBytes(5000, 4) + table + testutil::RandomBytes(5000, 5);
+        WriteBytes(p, stub);
         EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 3);
         EXPECT_NE(text.find("not a package"), std::string::npos) << text;
+
+        // A download cut short before the directory: the stub and the first entries.
+        WriteBytes(Out("stub.exe"), stub);
+        ASSERT_EQ(Build(p, source_.Path(), nullptr, "--stub " + Q(Out("stub.exe"))), 0);
+        WriteBytes(p, ReadBytes(p).substr(0, stub.size() + 3000));
+        EXPECT_EQ(Cepack(std::string(command) + " " + Q(p) + tail, &text), 4);
+        EXPECT_NE(text.find(": damaged: cut short"), std::string::npos) << text;
 
         // A download cut short inside the data still ends in an end record
         // here, but the directory it points to is gone.
@@ -493,7 +516,7 @@ TEST_F(CepackTest, AFolderBeyondMaxPathIsMadeLintedBuiltAndVerified) {
     std::string first = ReadBytes(package);
     // Built again over itself: the earlier package inside is known and left out.
     ASSERT_EQ(Run(cepack + " build -o " + Q(package) + " " + Q(folder), &text), 0) << text;
-    EXPECT_NE(text.find("Deep.exe: an earlier package"), std::string::npos) << text;
+    EXPECT_NE(text.find("Deep.exe: the package this build replaces, left out"), std::string::npos) << text;
     EXPECT_EQ(ReadBytes(package), first);
     EXPECT_EQ(Run(cepack + " verify " + Q(package), &text), 0) << text;
     EXPECT_NE(text.find("ok, 5 entries"), std::string::npos) << text;

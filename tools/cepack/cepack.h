@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,7 @@ struct BuildOptions {
     bool bare = false;  // --bare: the archive alone, no stub
     std::string input;
     int destinationLength = DefaultDestinationLength;
-    bool lint = true;  // check the installer's setup file when the folder has one
+    bool lint = true;  // false: the setup file's findings don't stop the build
 };
 
 struct Streams {
@@ -63,20 +65,35 @@ int RunExtract(const std::string& package, const std::string& directory, const S
 int RunLint(const std::string& directory, const Streams& streams);
 int RunCommandLine(int argc, char** argv, const Streams& streams);
 
+struct LintOptions {
+    // For build: a folder with neither install.inf nor the setup file of its
+    // installer is no package for our installer, and only what goes into
+    // the package is checked (names, earlier packages).
+    bool forBuild = false;
+    // False for build --no-lint: the setup file is still read for what it
+    // lists, but only the findings build refuses in any case are reported.
+    bool setupFindings = true;
+    int destinationLength = DefaultDestinationLength;
+    std::string output;  // the package build writes, no part of the folder
+};
+
 struct LintResult {
     bool checked = false;  // a setup information file was looked for and checked
     int errors = 0;
     int warnings = 0;
+    int refusals = 0;  // errors in what goes into the package, refused by build even with --no-lint
+    // Files build leaves out as secrets (not listed), by name below the folder: why.
+    std::map<std::string, std::string> secrets;
 };
 
 // The setup information file of a package folder (install.inf, or the one of
 // the installer the launcher would start) and the application manager's
-// .ini files it lists, checked with the installer's own reading rules;
-// findings go to out, one per line as FILE:LINE: error|warning: [SECTION]
-// KEY: message. ExitOk without errors (warnings allowed), ExitRefused with
-// errors, ExitNoInput. With onlyWithSetupFile a folder without the file
-// passes unchecked.
-int LintFolder(const std::string& directory, std::ostream& out, bool onlyWithSetupFile, LintResult* result);
+// .ini files it lists, checked with the installer's own reading rules, and
+// the folder's files as build packs them; findings go to out, one per line
+// as FILE:LINE: error|warning: [SECTION] KEY: message (FILE: ... for the
+// folder's own). ExitOk without errors (warnings allowed), ExitRefused with
+// errors, ExitNoInput.
+int LintFolder(const std::string& directory, std::ostream& out, const LintOptions& options, LintResult* result);
 // "N errors, M warnings".
 std::string LintSummary(const LintResult& result);
 

@@ -36,14 +36,19 @@ const char* const HelpText =
     "         counted as 2 bytes (4 beyond the BMP).\n"
     "         Behind a stub, a folder with no setup.exe, install.exe,\n"
     "         insstart.exe, install.bat or install.inf at the top is refused.\n"
-    "         A folder with the installer's setup file is linted first: refused\n"
-    "         when that finds errors (--no-lint packs it anyway); warnings are\n"
-    "         printed and the build goes on.\n"
+    "         build runs lint's checks first, in lint's words: the names above\n"
+    "         and an earlier package at the top (a program whose payload\n"
+    "         installs: delete it) are refused in any case; a folder with\n"
+    "         install.inf or its installer's setup file is linted whole and\n"
+    "         refused when that finds errors (--no-lint packs it anyway);\n"
+    "         warnings are printed and the build goes on.\n"
     "         Left out, each with a note: version-control folders (.git .svn\n"
     "         .hg CVS), editors' and the system's leftovers (*~ *.swp *.bak #*#\n"
-    "         Thumbs.db desktop.ini .DS_Store, in any case) and earlier packages\n"
-    "         (an .exe carrying a ZIP payload, except setup.exe, install.exe and\n"
-    "         insstart.exe at the top); lint sees the folder the same way.\n"
+    "         Thumbs.db desktop.ini .DS_Store, in any case), earlier packages\n"
+    "         below the top, the package being written, and, unless the setup\n"
+    "         file lists them, keys and credentials (*.pfx *.p12 *.snk *.key\n"
+    "         id_rsa* id_ed25519* .env .npmrc .netrc, any file under 1 MB\n"
+    "         holding a PEM private key); lint sees the folder the same way.\n"
     "new      writes a package folder to start from: install.inf for the\n"
     "         languages (en de fr es it nl; the first is the default), one\n"
     "         application manager .ini each, install.exe, a README.txt saying\n"
@@ -68,7 +73,9 @@ const char* const HelpText =
     "         not cut short) holding a device setup file NAME.000, which must\n"
     "         start with MSCE where it is stored uncompressed. One line per\n"
     "         finding, FILE:LINE: error|warning: [SECTION] KEY: message, then a\n"
-    "         count; only errors make the exit status 6.\n"
+    "         count; only errors make the exit status 6. The folder's names get\n"
+    "         build's checks as errors. Text from the author's files, read in\n"
+    "         code page 1252, is shown as UTF-8.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -77,7 +84,7 @@ const char* const HelpText =
     "     install.exe, the package of list, verify and extract, lint's folder\n"
     "  3  list, verify, extract: not a package (no ZIP end record)\n"
     "  4  list, verify, extract: defective package (the launcher would refuse\n"
-    "     it); verify found faults\n"
+    "     it, or it was cut short); verify found faults\n"
     "  5  the output can't be written: build's package, new's folder, extract's\n"
     "     destination, verify's temporary directory\n"
     "  6  build refused the input; lint found errors (see the messages); new's\n"
@@ -156,7 +163,9 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
     if (args.empty()) return Usage(s, "no command given");
     const std::string command = args[0];
     args.erase(args.begin());
-    if (command == "--help" || command == "-h" || command == "help") {
+    // "cepack new --help" too: an author asks where they are.
+    bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h");
+    if (command == "--help" || command == "-h" || command == "help" || help) {
         s.out << HelpText;
         return ExitOk;
     }

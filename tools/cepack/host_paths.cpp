@@ -220,6 +220,7 @@ bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>&
             entry.relative = (dir.relative.empty() ? "" : dir.relative + "/") + Utf8Of(fs::path(found->cFileName));
             entry.path = dir.path / fs::path(found->cFileName);
             bool link = IsLink(*found);
+            entry.link = link;
             if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 entry.kind = link ? TreeEntryKind::DirectoryLink : TreeEntryKind::Directory;
             } else if (!link) {
@@ -342,6 +343,7 @@ bool WalkTree(const fs::path& root, const std::function<bool(const TreeEntry&)>&
         // Lexically: a link goes by its own name, not its target's.
         entry.relative = GenericUtf8Of(it->path().lexically_relative(root));
         entry.path = it->path();
+        entry.link = it->is_symlink();
         std::error_code statError;
         fs::file_status status = fs::status(it->path(), statError);
         if (fs::is_directory(status)) {

@@ -58,6 +58,7 @@ struct TreeEntry {
     std::string relative;        // UTF-8, "/"-separated below the folder; a link under its own name
     std::filesystem::path path;  // the folder as given, joined with the entry's name
     TreeEntryKind kind = TreeEntryKind::Other;
+    bool link = false;           // a symbolic link (or junction), followed for a file
     HostFileInfo info;           // of a File
 };
 // Visits every entry below root, a directory before what it holds; visit

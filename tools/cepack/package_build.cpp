@@ -9,8 +9,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
-#include <set>
+#include <system_error>
 #include <vector>
 
 #include "support/text.h"
@@ -35,8 +36,7 @@ constexpr size_t MaxEntries = 0xFFFF;
 constexpr size_t MaxProblemsShown = 20;
 
 struct SourceFile {
-    std::string relative;  // UTF-8, "/"-separated, as the user knows it
-    std::string archiveName;
+    std::string relative;  // UTF-8, "/"-separated, as the user knows it, and the entry's name
     fs::path path;
     uint64_t size = 0;
     uint32_t dosDateTime = 0;
@@ -60,71 +60,6 @@ uint32_t DosDateTimeOf(time_t when) {
     return date << 16 | time;
 }
 
-bool IsReservedDeviceName(std::string component) {
-    component = component.substr(0, component.find('.'));
-    for (char& c : component) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const std::set<std::string> plain = {"CON", "PRN", "AUX", "NUL"};
-    if (plain.count(component)) return true;
-    return component.size() == 4 && (component.rfind("COM", 0) == 0 || component.rfind("LPT", 0) == 0) &&
-           component[3] >= '1' && component[3] <= '9';
-}
-
-// Why Windows could not create a file under this name, or empty.
-std::string WindowsNameProblem(const std::string& relative) {
-    size_t start = 0;
-    for (;;) {
-        size_t end = relative.find('/', start);
-        std::string component = relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        for (unsigned char c : component) {
-            if (c < 0x20 || std::string_view("<>:\"|?*\\").find(static_cast<char>(c)) != std::string_view::npos) {
-                return "holds a character Windows does not allow in names";
-            }
-        }
-        if (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
-            return "has a name ending in a dot or space, which Windows drops";
-        }
-        if (IsReservedDeviceName(component)) return "uses a name Windows reserves for a device";
-        if (end == std::string::npos) return {};
-        start = end + 1;
-    }
-}
-
-// Names go into the archive as UTF-8 (flagged where they are not plain
-// ASCII), which the launcher turns into the system's ANSI code page; the
-// length checks take the longest form that can have.
-std::string NameLengthProblem(const std::string& relative, size_t ansiLength, int destinationLength) {
-    bool ascii =
-        std::all_of(relative.begin(), relative.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    std::string counted = std::to_string(ansiLength) + (ascii ? " characters" : " bytes in its longest ANSI form");
-    if (ansiLength > static_cast<size_t>(PathMaxChars)) return "has a name of " + counted + "; at most 259 fit a path";
-    if (ansiLength + destinationLength > static_cast<size_t>(PathMaxChars)) {
-        return "has a name of " + counted + "; with the launcher's working directory (assumed " +
-               std::to_string(destinationLength) + " characters) it exceeds 259";
-    }
-    // cepack list, verify and extract read the name as UTF-8 into the same buffer.
-    if (relative.size() > static_cast<size_t>(PathMaxChars)) {
-        return "has a name of " + std::to_string(relative.size()) + " UTF-8 bytes; cepack reads at most 259";
-    }
-    return {};
-}
-
-void CheckNames(std::vector<SourceFile>& files, int destinationLength, Problems* problems) {
-    std::vector<std::string> named;
-    for (SourceFile& f : files) {
-        std::string why = WindowsNameProblem(f.relative);
-        std::optional<size_t> ansiLength = LongestAnsiLength(f.relative);
-        if (why.empty() && !ansiLength) why = "is not valid UTF-8";
-        if (why.empty()) why = NameLengthProblem(f.relative, *ansiLength, destinationLength);
-        if (!why.empty()) {
-            problems->Add(f.relative + ": " + why);
-            continue;
-        }
-        f.archiveName = f.relative;
-        named.push_back(f.archiveName);
-    }
-    for (const NameClash& clash : CaseClashes(named)) problems->Add(clash.name + ": " + CaseClashText(clash));
-}
-
 void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problems* problems) {
     if (files.size() > MaxEntries) {
         problems->Add(std::to_string(files.size()) + " files: a package holds at most 65535");
@@ -133,7 +68,7 @@ void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problem
     for (const SourceFile& f : files) {
         if (f.size > MaxFileSize) problems->Add(f.relative + ": 4 GiB or larger; the ZIP format here can't hold it");
         total += f.size;
-        package += 30 + 46 + 2 * f.archiveName.size();
+        package += 30 + 46 + 2 * f.relative.size();
     }
     if (total > MaxTotalSize) problems->Add("the files add up to 2 GiB or more; the launcher counts in 31 bits");
     if (total == 0) problems->Add("no data: the launcher takes a package whose files are all empty for a broken download");
@@ -160,10 +95,23 @@ std::optional<time_t> SourceDateEpoch(std::ostream& err) {
 
 time_t ClampTime(time_t when, const std::optional<time_t>& epoch) { return epoch && when > *epoch ? *epoch : when; }
 
+// A link to a file is packed as that file; one that leads out of the folder
+// may bring in what the author never meant to ship.
+void NoteLinkOutside(const fs::path& root, const TreeEntry& entry, std::ostream& err) {
+    std::error_code ec;
+    fs::path target = fs::canonical(entry.path, ec);
+    fs::path base = ec ? fs::path() : fs::canonical(root, ec);
+    if (ec) return;
+    fs::path inside = target.lexically_relative(base);
+    if (!inside.empty() && *inside.begin() != "..") return;
+    err << "cepack: note: " << entry.relative << ": link to a file outside the folder (" << Utf8Of(target)
+        << "), packed as that file\n";
+}
+
 std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& output, const std::optional<time_t>& epoch,
                                      Problems* problems, std::ostream& err) {
     std::vector<SourceFile> files;
-    // An earlier build's output inside the tree, recognised by identity.
+    // The package this build replaces, inside the tree: recognised by identity.
     bool hasPrevious = HostKindOf(output) == HostKind::File;
     std::string listError;
     bool listed = WalkTree(
@@ -174,13 +122,18 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
                 err << "cepack: note: " << entry.relative << ": " << why << ", left out\n";
                 return false;
             }
+            if (hasPrevious && !directory && SameHostFile(entry.path, output)) {
+                err << "cepack: note: " << entry.relative << ": the package this build replaces, left out\n";
+                return true;
+            }
+            if (entry.link && !directory) NoteLinkOutside(root, entry, err);
             if (entry.kind == TreeEntryKind::DirectoryLink) {
                 err << "cepack: note: " << entry.relative << ": link to a directory, not followed\n";
             } else if (directory && EmptyHostDirectory(entry.path)) {
                 err << "cepack: note: " << entry.relative << ": empty directory, not packed\n";
             } else if (entry.kind == TreeEntryKind::Other) {
                 problems->Add(entry.relative + ": not a regular file");
-            } else if (!directory && !(hasPrevious && SameHostFile(entry.path, output))) {
+            } else if (!directory) {
                 SourceFile f;
                 f.relative = entry.relative;
                 f.path = entry.path;
@@ -196,6 +149,19 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
     return files;
+}
+
+// Keys and credentials go only where the setup file lists them.
+void LeaveOutSecrets(const std::map<std::string, std::string>& secrets, std::vector<SourceFile>* files,
+                     std::ostream& err) {
+    auto secret = [&](const SourceFile& f) {
+        auto it = secrets.find(f.relative);
+        if (it == secrets.end()) return false;
+        err << "cepack: note: " << f.relative << ": " << it->second << ", left out (list it in the setup file to "
+            << "ship it)\n";
+        return true;
+    };
+    files->erase(std::remove_if(files->begin(), files->end(), secret), files->end());
 }
 
 bool HasTopLevel(const std::vector<SourceFile>& files, const char* name) {
@@ -239,7 +205,7 @@ bool AddSharedInstaller(const std::optional<time_t>& epoch, bool bare, std::vect
 // program, or install.inf, beside which the shared installer is put.
 bool HasSomethingToStart(const std::vector<SourceFile>& files) {
     for (const SourceFile& f : files) {
-        std::string name = FoldedName(f.archiveName);
+        std::string name = FoldedName(f.relative);
         if (name == "setup.exe" || name == "install.exe" || name == "insstart.exe" || name == "install.bat" ||
             name == "install.inf") {
             return true;
@@ -273,7 +239,7 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
     ZipWriter writer(output.File());
     std::string error;
     for (const SourceFile& f : files) {
-        if (!writer.AddFile(f.archiveName, Utf8Of(f.path), f.size, f.dosDateTime, f.attributes, &error)) {
+        if (!writer.AddFile(f.relative, Utf8Of(f.path), f.size, f.dosDateTime, f.attributes, &error)) {
             streams.err << "cepack: " << f.relative << ": " << error << "\n";
             return ExitWriteError;
         }
@@ -322,8 +288,19 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     Problems problems;
     std::optional<time_t> epoch = SourceDateEpoch(streams.err);
     std::vector<SourceFile> files = CollectFiles(HostPath(options.input), HostPath(options.output), epoch, &problems, streams.err);
+    // The same checks as cepack lint; --no-lint lets only the setup file's findings pass.
+    LintOptions lintOptions;
+    lintOptions.forBuild = true;
+    lintOptions.setupFindings = options.lint;
+    lintOptions.destinationLength = options.destinationLength;
+    lintOptions.output = options.output;
+    LintResult lint;
+    if (LintFolder(options.input, streams.err, lintOptions, &lint) == ExitNoInput) {
+        streams.err << "cepack: " << options.input << ": cannot read the folder\n";
+        return ExitNoInput;
+    }
+    LeaveOutSecrets(lint.secrets, &files, streams.err);
     if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
-    CheckNames(files, options.destinationLength, &problems);
     CheckSizes(files, stub.size, &problems);
     if (!problems.list.empty()) {
         for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
@@ -333,6 +310,10 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
             streams.err << "cepack: ... and " << problems.list.size() - MaxProblemsShown << " more\n";
         }
         streams.err << "cepack: nothing written: the launcher could not extract this package\n";
+        return ExitRefused;
+    }
+    if (lint.refusals > 0) {
+        streams.err << "cepack: nothing written: the folder holds what no package may carry (see the errors above)\n";
         return ExitRefused;
     }
     // A bare archive has no launcher; behind the stub the package would do nothing.
@@ -345,8 +326,7 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
             return ExitRefused;
         }
     }
-    LintResult lint;
-    if (options.lint && LintFolder(options.input, streams.err, true, &lint) != ExitOk) {
+    if (lint.errors > 0) {
         streams.err << "cepack: nothing written: the setup information file has errors (--no-lint packs it "
                        "anyway)\n";
         return ExitRefused;

@@ -12,13 +12,32 @@ namespace cepack {
 
 // Why an entry below the package folder stays out of the package (a
 // version-control folder, an editor's or the system's leftovers, an earlier
-// package), or empty when it goes in. A directory left out is left out
-// whole.
+// package below the top), or empty when it goes in. A directory left out is
+// left out whole. An earlier package at the top is no leftover but an error
+// (EarlierPackageText); secrets depend on the setup file (SecretReason).
 std::string LeftOutReason(const TreeEntry& entry);
 
-// Whether the launcher's directory reader finds a package payload in the
-// file: an end record leading to at least one entry.
-bool CarriesPackagePayload(const std::filesystem::path& path);
+// Whether the file is one of our packages: a program whose payload the
+// launcher's directory reader finds and whose top holds something the
+// launcher starts (install.inf or an installer program). A vendor's own
+// program that merely carries a ZIP is not.
+bool IsEarlierPackage(const std::filesystem::path& path);
+// What lint and build say of an earlier package at the top.
+extern const char* const EarlierPackageText;
+
+// Why a file that build finds holds a private key or credentials (by its
+// name, or a PEM private key block in a file under 1 MB), or empty. Build
+// leaves such a file out unless the setup file lists it.
+std::string SecretReason(const TreeEntry& entry);
+
+// Why Windows or the launcher could not take this name ("/"-separated,
+// UTF-8) under a working directory of destinationLength characters, or
+// empty: the name rules build enforces and lint reports first.
+std::string PackedNameProblem(const std::string& relative, int destinationLength);
+
+// Text from the author's files, read in code page 1252 as lint reads it, as
+// UTF-8 for the console and logs.
+std::string Utf8FromAnsi(const std::string& ansi);
 
 // Windows finds files without regard to case: names compared that way,
 // with only A to Z folded.

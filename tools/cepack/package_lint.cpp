@@ -55,47 +55,68 @@ std::string Folded(const char* name) {
     return out;
 }
 
+struct LeftOut {
+    fs::path path;
+    std::string why;
+};
+
 struct Folder {
     fs::path dir;
+    const LintOptions* options = nullptr;
     std::map<std::string, fs::path> files;  // InstallerView of every file below the folder: its path
+    std::map<std::string, std::string> relativeOf;  // InstallerView: the name as build gives it
+    std::map<std::string, LeftOut> leftOut;  // files build leaves out whatever is listed, by InstallerView
+    std::set<std::string> listedLeftOut;  // of those, the ones the lists name
+    std::set<std::string> earlier;  // earlier packages at the top, by InstallerView
+    std::map<std::string, bool> secret;  // whether a file holds a secret, as far as looked at
     std::map<std::string, std::string> texts;  // the files read so far, by InstallerView
     std::string infName;
     std::set<std::string> reported;  // the same finding reached by several languages is shown once
     std::set<std::string> cabinets;  // checked already
-    std::ostream* out;
-    LintResult* result;
+    std::ostream* out = nullptr;
+    LintResult* result = nullptr;
     std::set<std::string> referenced;  // what the setup file and the .ini files name, by InstallerView
     std::vector<std::string> relatives;  // every file as build names it
 };
 
-// The file as the author finds it: the folder joined with its name on disk.
+// The file as the author finds it: the folder joined with its name on disk,
+// or with the name as a list gives it (ANSI).
 std::string ShownName(const Folder& folder, const char* name) {
     auto it = folder.files.find(Folded(name));
-    return it != folder.files.end() ? Utf8Of(it->second) : Utf8Of(folder.dir / HostPath(name));
+    return it != folder.files.end() ? Utf8Of(it->second) : Utf8Of(folder.dir / HostPath(Utf8FromAnsi(name)));
 }
 
-// FILE:LINE: error: [SECTION] KEY: message, the form editors jump from.
+// FILE:LINE: error: [SECTION] KEY: message, the form editors jump from. All
+// but the folder's own names come from the author's ANSI files.
 void Report(void* context, const LintFinding* finding) {
     Folder* folder = static_cast<Folder*>(context);
+    if (!folder->options->setupFindings) return;
     std::ostringstream line;
     line << ShownName(*folder, finding->File);
     if (finding->Line != 0) line << ":" << finding->Line;
     line << (finding->Severity == LintError ? ": error: " : ": warning: ");
     if (*finding->Section) {
-        line << "[" << finding->Section << "]";
-        if (*finding->Key) line << " " << finding->Key;
+        line << "[" << Utf8FromAnsi(finding->Section) << "]";
+        if (*finding->Key) line << " " << Utf8FromAnsi(finding->Key);
         line << ": ";
     }
-    line << finding->Message << "\n";
+    line << Utf8FromAnsi(finding->Message) << "\n";
     if (!folder->reported.insert(line.str()).second) return;
     *folder->out << line.str();
     ++(finding->Severity == LintError ? folder->result->errors : folder->result->warnings);
 }
 
+// A file build leaves out is there all the same: named once, by
+// ReportListedLeftOut, rather than as missing for every language.
 bool Exists(void* context, const char* name) {
     Folder* folder = static_cast<Folder*>(context);
-    folder->referenced.insert(Folded(name));
-    return folder->files.count(Folded(name)) != 0;
+    std::string key = Folded(name);
+    folder->referenced.insert(key);
+    if (folder->leftOut.count(key)) {
+        folder->listedLeftOut.insert(key);
+        return true;
+    }
+    return folder->files.count(key) != 0;
 }
 
 bool ReadFile(void* context, const char* name, IniText* text) {
@@ -143,16 +164,30 @@ int CheckCabinet(void* context, const char* name) {
     return static_cast<int>(findings.size());
 }
 
+bool EndsWithExe(const std::string& name) {
+    return name.size() > 4 && Folded(name.substr(name.size() - 4).c_str()) == ".exe";
+}
+
 bool CollectFolder(Folder* folder) {
     std::string listError;
+    fs::path output = HostPath(folder->options->output);
+    bool hasOutput = !folder->options->output.empty() && HostKindOf(output) == HostKind::File;
     bool listed = WalkTree(
         folder->dir,
-        [folder](const TreeEntry& entry) {
+        [folder, &output, hasOutput](const TreeEntry& entry) {
             // Only what build packs is in the package the installer reads.
-            if (!LeftOutReason(entry).empty()) return false;
-            if (entry.kind == TreeEntryKind::File) {
-                folder->files.emplace(InstallerView(entry.relative), entry.path);
-                folder->relatives.push_back(entry.relative);
+            std::string view = InstallerView(entry.relative);
+            if (std::string why = LeftOutReason(entry); !why.empty()) {
+                if (entry.kind == TreeEntryKind::File) folder->leftOut.emplace(view, LeftOut{entry.path, why});
+                return false;
+            }
+            if (entry.kind != TreeEntryKind::File || (hasOutput && SameHostFile(entry.path, output))) return true;
+            folder->files.emplace(view, entry.path);
+            folder->relativeOf.emplace(view, entry.relative);
+            folder->relatives.push_back(entry.relative);
+            if (entry.relative.find('/') == std::string::npos && EndsWithExe(entry.relative) &&
+                IsEarlierPackage(entry.path)) {
+                folder->earlier.insert(view);
             }
             return true;
         },
@@ -161,7 +196,11 @@ bool CollectFolder(Folder* folder) {
     return listed;
 }
 
-bool AtTop(const Folder& folder, const std::string& name) { return folder.files.count(name) != 0; }
+// An earlier package at the top is no installer: it is reported, and the
+// setup file is the one the installer would read once it is gone.
+bool AtTop(const Folder& folder, const std::string& name) {
+    return folder.files.count(name) != 0 && folder.earlier.count(name) == 0;
+}
 
 // The setup file that the installer of this folder reads.
 std::string SetupFileName(const Folder& folder) {
@@ -181,15 +220,26 @@ bool HasInstallerProgram(const Folder& folder) {
     return AtTop(folder, LastInstallerName);
 }
 
+// A line of the folder's own findings: FILE: error|warning: message. A
+// refusal is about what goes into the package, which build refuses even
+// with --no-lint.
+void ReportFile(Folder* folder, bool error, const fs::path& file, const std::string& message,
+                bool refusal = false) {
+    if (!refusal && !folder->options->setupFindings) return;
+    *folder->out << Utf8Of(file) << (error ? ": error: " : ": warning: ") << message << "\n";
+    ++(error ? folder->result->errors : folder->result->warnings);
+    if (refusal) ++folder->result->refusals;
+}
+
 void ReportMissingSetupFile(Folder* folder) {
-    *folder->out << Utf8Of(folder->dir / HostPath(folder->infName)) << ": error: not found";
+    std::string message = "not found";
     if (HasInstallerProgram(*folder)) {
-        *folder->out << ": the installer beside it reads it\n";
+        message += ": the installer beside it reads it";
     } else {
-        *folder->out << ", and no setup.exe, install.exe, insstart.exe or install.bat at the top: the launcher "
-                        "would find nothing to start\n";
+        message += ", and no setup.exe, install.exe, insstart.exe or install.bat at the top: the launcher would "
+                   "find nothing to start";
     }
-    ++folder->result->errors;
+    ReportFile(folder, true, folder->dir / HostPath(folder->infName), message);
 }
 
 // The launcher unpacks a name beyond ASCII only where the system's ANSI code
@@ -208,18 +258,84 @@ void CheckFileNames(Folder* folder) {
     }
 }
 
-// A line of the folder's own findings: FILE: error|warning: message.
-void ReportFile(Folder* folder, bool error, const fs::path& file, const std::string& message) {
-    *folder->out << Utf8Of(file) << (error ? ": error: " : ": warning: ") << message << "\n";
-    ++(error ? folder->result->errors : folder->result->warnings);
+// The line of the setup file that lists a name first, as the author wrote
+// section and key; 0 when no line does.
+struct ListingLine {
+    std::string name;  // Folded
+    uint32_t number = 0;
+    std::string section, key;
+};
+
+void FindListing(void* context, const IniLine* line) {
+    ListingLine* listing = static_cast<ListingLine*>(context);
+    if (listing->number != 0 || line->Header || !line->FirstOfName) return;
+    std::string value(line->Value, line->ValueLength);
+    value = value.substr(0, value.find(','));
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+    if (Folded(value.c_str()) != listing->name) return;
+    listing->number = line->Number;
+    listing->section.assign(line->Section, line->SectionLength);
+    listing->key.assign(line->Key, line->KeyLength);
 }
 
-// What build refuses, named here already: Windows would keep one of the two.
-void CheckCaseClashes(Folder* folder) {
-    std::vector<std::string> sorted = folder->relatives;
-    std::sort(sorted.begin(), sorted.end());
-    for (const NameClash& clash : CaseClashes(sorted)) {
-        ReportFile(folder, true, folder->dir / HostPath(clash.name), CaseClashText(clash));
+// A listed file that build leaves out would be missing on every customer's
+// machine, though the author sees it in the folder.
+void ReportListedLeftOut(Folder* folder, const IniText* setup) {
+    for (const std::string& key : folder->listedLeftOut) {
+        const LeftOut& left = folder->leftOut.at(key);
+        ListingLine listing;
+        listing.name = key;
+        IniWalk(setup, FindListing, &listing);
+        std::string why = "is in the folder, but build leaves it out (" + left.why +
+                          "): the customer would not get it; rename it";
+        if (listing.number == 0) {
+            ReportFile(folder, true, left.path, why);
+            continue;
+        }
+        std::string message = "\"" + key + "\" " + why;
+        LintFinding finding{LintError, folder->infName.c_str(), listing.number, listing.section.c_str(),
+                            listing.key.c_str(), message.c_str()};
+        Report(folder, &finding);
+    }
+}
+
+// Whether build packs the file: a secret goes only where a list names it.
+bool Packed(Folder* folder, const std::string& key) {
+    if (folder->earlier.count(key)) return false;
+    if (folder->referenced.count(key)) return true;
+    auto known = folder->secret.find(key);
+    if (known != folder->secret.end()) return !known->second;
+    TreeEntry entry;
+    entry.relative = folder->relativeOf.at(key);
+    entry.path = folder->files.at(key);
+    entry.kind = TreeEntryKind::File;
+    ReadHostFileInfo(entry.path, &entry.info);
+    std::string why = SecretReason(entry);
+    if (!why.empty()) folder->result->secrets.emplace(entry.relative, why);
+    folder->secret.emplace(key, !why.empty());
+    return why.empty();
+}
+
+void CheckEarlierPackages(Folder* folder) {
+    for (const std::string& key : folder->earlier) {
+        ReportFile(folder, true, folder->files.at(key), EarlierPackageText, true);
+    }
+}
+
+// The name rules build enforces, named here already: what Windows or the
+// launcher could not take, and names Windows would take for one.
+void CheckPackedNames(Folder* folder) {
+    std::vector<std::string> named;
+    // Every name: two that fold alike are one key of the maps.
+    for (const std::string& relative : folder->relatives) {
+        if (!Packed(folder, InstallerView(relative))) continue;
+        std::string why = PackedNameProblem(relative, folder->options->destinationLength);
+        if (why.empty()) named.push_back(relative);
+        else ReportFile(folder, true, folder->dir / HostPath(relative), why, true);
+    }
+    std::sort(named.begin(), named.end());
+    for (const NameClash& clash : CaseClashes(named)) {
+        ReportFile(folder, true, folder->dir / HostPath(clash.name), CaseClashText(clash), true);
     }
 }
 
@@ -250,7 +366,7 @@ bool SameBytes(const fs::path& a, const fs::path& b) {
 void CheckInstallerPrograms(Folder* folder) {
     for (const char* program : InstallerNames) {
         auto it = folder->files.find(program);
-        if (it == folder->files.end()) continue;
+        if (it == folder->files.end() || folder->earlier.count(program)) continue;
         std::string why = ProgramProblem(it->second);
         if (!why.empty()) {
             ReportFile(folder, true, it->second, why + ": the launcher could not start it; put the real program there");
@@ -271,7 +387,7 @@ void CheckNeverInstalled(Folder* folder) {
     for (const auto& [key, path] : folder->files) {
         bool program = key == LastInstallerName;
         for (const char* name : InstallerNames) program = program || key == name;
-        if (program || folder->referenced.count(key) || key == folder->infName) continue;
+        if (program || folder->referenced.count(key) || key == folder->infName || !Packed(folder, key)) continue;
         ReportFile(folder, false, path,
                    "is packed but never installed: no language's file list names it, nor any listed .ini; list it "
                    "in the setup file or delete it");
@@ -280,30 +396,38 @@ void CheckNeverInstalled(Folder* folder) {
 
 }  // namespace
 
-int LintFolder(const std::string& dir, std::ostream& out, bool onlyWithSetupFile, LintResult* result) {
+int LintFolder(const std::string& dir, std::ostream& out, const LintOptions& options, LintResult* result) {
     *result = LintResult{};
-    Folder folder{HostPath(dir), {}, {}, "", {}, {}, &out, result, {}, {}};
+    Folder folder;
+    folder.dir = HostPath(dir);
+    folder.options = &options;
+    folder.out = &out;
+    folder.result = result;
     if (HostKindOf(folder.dir) != HostKind::Directory || !CollectFolder(&folder)) return ExitNoInput;
     folder.infName = SetupFileName(folder);
-    auto inf = folder.files.find(folder.infName);
-    if (inf == folder.files.end()) {
-        // install.bat alone reads no setup file: nothing to check.
-        if (onlyWithSetupFile || (folder.infName == SharedSetupFileName && AtTop(folder, LastInstallerName))) {
-            return ExitOk;
-        }
+    bool present = folder.files.count(folder.infName) != 0;
+    // install.bat alone reads no setup file; for build, a folder without
+    // install.inf is no package for our installer.
+    bool unread = (folder.infName == SharedSetupFileName && AtTop(folder, LastInstallerName)) ||
+                  (options.forBuild && !AtTop(folder, SharedSetupFileName));
+    IniText ini{nullptr, 0};
+    if (present) {
+        LintSink sink{Report, Exists, ReadFile, &folder, CheckCabinet};
+        if (!ReadFile(&folder, folder.infName.c_str(), &ini)) return ExitNoInput;
+        result->checked = true;
+        LintSetupFile(&ini, folder.infName.c_str(), &sink);
+        ReportListedLeftOut(&folder, &ini);
+    } else if (!unread) {
         result->checked = true;
         ReportMissingSetupFile(&folder);
-        return ExitRefused;
     }
-    IniText ini{nullptr, 0};
-    LintSink sink{Report, Exists, ReadFile, &folder, CheckCabinet};
-    if (!ReadFile(&folder, folder.infName.c_str(), &ini)) return ExitNoInput;
-    result->checked = true;
-    LintSetupFile(&ini, folder.infName.c_str(), &sink);
-    CheckFileNames(&folder);
-    CheckCaseClashes(&folder);
-    CheckInstallerPrograms(&folder);
-    CheckNeverInstalled(&folder);
+    CheckEarlierPackages(&folder);
+    CheckPackedNames(&folder);
+    if (present) {
+        CheckFileNames(&folder);
+        CheckInstallerPrograms(&folder);
+        CheckNeverInstalled(&folder);
+    }
     return result->errors == 0 ? ExitOk : ExitRefused;
 }
 
@@ -314,7 +438,7 @@ std::string LintSummary(const LintResult& result) {
 
 int RunLint(const std::string& dir, const Streams& streams) {
     LintResult result;
-    int status = LintFolder(dir, streams.out, false, &result);
+    int status = LintFolder(dir, streams.out, LintOptions{}, &result);
     if (status == ExitNoInput) {
         streams.err << "cepack: " << dir << ": cannot read the folder\n";
         return status;

@@ -59,11 +59,26 @@ std::optional<std::string> Latin1Of(const std::string& utf8) {
     return out;
 }
 
-// The title as a file name stem: letters and digits, lower case.
+// The nearest ASCII letters of a Latin-1 letter (0xC0 to 0xFF), lower case;
+// empty for the signs among them.
+const char* AsciiLetters(unsigned char c) {
+    static const char* const letters[64] = {
+        "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",   // C0
+        "d", "n", "o", "o", "o", "o", "o",  "",  "o", "u", "u", "u", "u", "y", "th", "ss", // D0
+        "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",   // E0
+        "d", "n", "o", "o", "o", "o", "o",  "",  "o", "u", "u", "u", "u", "y", "th", "y",  // F0
+    };
+    return c >= 0xC0 ? letters[c - 0xC0] : "";
+}
+
+// The title (Latin-1) as a file name stem: letters and digits, lower case,
+// each letter beyond ASCII as its nearest ASCII letters ("M\xFCller" is
+// "muller").
 std::string StemOf(const std::string& title) {
     std::string stem;
     for (unsigned char c : title) {
-        if (std::isalnum(c) && c < 0x80) stem += static_cast<char>(std::tolower(c));
+        if (c < 0x80 && std::isalnum(c)) stem += static_cast<char>(std::tolower(c));
+        else stem += AsciiLetters(c);
     }
     return stem.empty() ? "app" : stem.substr(0, 40);
 }

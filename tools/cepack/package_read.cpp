@@ -72,6 +72,36 @@ std::optional<uint16_t> EndRecordEntryCount(const std::string& hostPath, bool wr
     }
 }
 
+// Whether a ZIP starts somewhere in the file: a local header whose fields
+// look written (a version and method in use, a name of printable bytes that
+// fits the file). The signature alone is also an immediate in the stub's
+// code. A file with one but no end record was cut short.
+bool HoldsLocalHeader(const std::string& hostPath) {
+    std::unique_ptr<FILE, int (*)(FILE*)> in(OpenHostFile(HostPath(hostPath), "rb"), std::fclose);
+    if (!in) return false;
+    constexpr size_t Block = 1 << 20, HeaderSize = 30, NameMax = 259;
+    std::vector<unsigned char> bytes;
+    for (uint64_t start = 0;; start += Block) {
+        // Each block read with room for a header and name that straddle its end.
+        bytes.resize(Block + HeaderSize + NameMax);
+        if (fseeko(in.get(), static_cast<off_t>(start), SEEK_SET) != 0) return false;
+        size_t length = std::fread(bytes.data(), 1, bytes.size(), in.get());
+        for (size_t i = 0; i + HeaderSize <= length && i < Block; ++i) {
+            if (bytes[i] != 'P' || bytes[i + 1] != 'K' || bytes[i + 2] != 3 || bytes[i + 3] != 4) continue;
+            auto le16 = [&](size_t k) { return static_cast<unsigned>(bytes[i + k] | bytes[i + k + 1] << 8); };
+            unsigned version = le16(4), method = le16(8), nameLength = le16(26);
+            if ((version & 0xFF) > 63 || (method != 0 && method != 8) || nameLength == 0 || nameLength > NameMax ||
+                i + HeaderSize + nameLength > length) {
+                continue;
+            }
+            bool printable = true;
+            for (size_t k = 0; k < nameLength && printable; ++k) printable = bytes[i + HeaderSize + k] >= 0x20;
+            if (printable) return true;
+        }
+        if (length < bytes.size()) return false;
+    }
+}
+
 // Checks what the launcher checks before it shows any dialog, and says why a
 // package fails. ExitOk, with the name the engine opens it by, when the
 // launcher would go on.
@@ -105,6 +135,11 @@ int OpenPackage(const std::string& package, std::unique_ptr<ArchiveName>* archiv
         why = "its central directory breaks off at a damaged header or disagrees with the end record's entry count";
     }
     if (result == ArchiveUnreadable && !EndRecordEntryCount(package, true)) {
+        if (HoldsLocalHeader(package)) {
+            s.err << "cepack: " << package << ": damaged: cut short (its ZIP begins, but its end is missing): "
+                  << "download or build it again\n";
+            return ExitDefective;
+        }
         s.err << "cepack: " << package << ": not a package (no ZIP end record found)\n";
         return ExitNotPackage;
     }
