@@ -96,9 +96,11 @@ TEST_F(CepackLintTest, AnEarlierPackageAtTheTopIsAnError) {
     ASSERT_TRUE(testutil::ReadFileBytes(earlier, &bytes));
     ASSERT_TRUE(testutil::WriteFileBytes(setup, bytes));
     EXPECT_EQ(Cepack("lint " + Folder(), &text), 6) << text;
-    EXPECT_EQ(text, NativePath(setup) + ": error: is an earlier package (the launcher with a payload that installs): "
-                                        "the launcher would start it, or the customer get it again; delete it\n"
-                                        "cepack: " + NativePath(folder_.Path()) + ": 1 error, 0 warnings\n");
+    // The stand-in install.exe may differ from one installed beside cepack: a warning, not counted here.
+    EXPECT_EQ(text.rfind(NativePath(setup) + ": error: is an earlier package (the launcher with a payload that "
+                                             "installs): the launcher would start it, or the customer get it again; "
+                                             "delete it\n", 0), 0u) << text;
+    EXPECT_NE(text.find("cepack: " + NativePath(folder_.Path()) + ": 1 error, "), std::string::npos) << text;
     EXPECT_EQ(Cepack(withStub + ShellQuote(NativePath(out_.Join("new.exe"))) + " " + Folder(), &text), 6) << text;
     EXPECT_EQ(Cepack(withStub + ShellQuote(NativePath(setup)) + " " + Folder(), &text), 0) << text;
 }

@@ -78,6 +78,17 @@ void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problem
     }
 }
 
+int RefuseProblems(const Problems& problems, std::ostream& err) {
+    for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
+        err << "cepack: " << problems.list[i] << "\n";
+    }
+    if (problems.list.size() > MaxProblemsShown) {
+        err << "cepack: ... and " << problems.list.size() - MaxProblemsShown << " more\n";
+    }
+    err << "cepack: nothing written: the launcher could not extract this package\n";
+    return ExitRefused;
+}
+
 // SOURCE_DATE_EPOCH, the reproducible-builds convention: no entry is dated
 // later, so a package rebuilt from a fresh checkout is the same file.
 std::optional<time_t> SourceDateEpoch(std::ostream& err) {
@@ -288,6 +299,11 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     Problems problems;
     std::optional<time_t> epoch = SourceDateEpoch(streams.err);
     std::vector<SourceFile> files = CollectFiles(HostPath(options.input), HostPath(options.output), epoch, &problems, streams.err);
+    // Past the count nothing else can help; lint would read every file first.
+    if (files.size() > MaxEntries) {
+        CheckSizes(files, stub.size, &problems);
+        return RefuseProblems(problems, streams.err);
+    }
     // The same checks as cepack lint; --no-lint lets only the setup file's findings pass.
     LintOptions lintOptions;
     lintOptions.forBuild = true;
@@ -302,16 +318,7 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     LeaveOutSecrets(lint.secrets, &files, streams.err);
     if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
     CheckSizes(files, stub.size, &problems);
-    if (!problems.list.empty()) {
-        for (size_t i = 0; i < problems.list.size() && i < MaxProblemsShown; ++i) {
-            streams.err << "cepack: " << problems.list[i] << "\n";
-        }
-        if (problems.list.size() > MaxProblemsShown) {
-            streams.err << "cepack: ... and " << problems.list.size() - MaxProblemsShown << " more\n";
-        }
-        streams.err << "cepack: nothing written: the launcher could not extract this package\n";
-        return ExitRefused;
-    }
+    if (!problems.list.empty()) return RefuseProblems(problems, streams.err);
     if (lint.refusals > 0) {
         streams.err << "cepack: nothing written: the folder holds what no package may carry (see the errors above)\n";
         return ExitRefused;
