@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IniText ini{text.Text(), size};
 
     Package package{ini};
-    LintSink sink{Report, FileExists, ReadFile, &package, nullptr};
+    LintSink sink{Report, FileExists, ReadFile, &package, nullptr, nullptr, nullptr};
     int findings = LintSetupFile(&ini, "install.inf", &sink);
     Check(findings == package.reports, "lint count differs from its reports");
 

@@ -77,6 +77,7 @@ struct Folder {
     LintResult* result = nullptr;
     std::set<std::string> referenced;  // what the setup file and the .ini files name, by InstallerView
     std::vector<std::string> relatives;  // every file as build names it
+    bool unreadable = false;  // a file lint could not read, so "never installed" would be guesses
 };
 
 // The file as the author finds it: the folder joined with its name on disk,
@@ -167,6 +168,18 @@ int CheckCabinet(void* context, const char* name) {
 bool EndsWithExe(const std::string& name) {
     return name.size() > 4 && Folded(name.substr(name.size() - 4).c_str()) == ".exe";
 }
+
+
+int64_t FileSize(void* context, const char* name) {
+    Folder* folder = static_cast<Folder*>(context);
+    auto file = folder->files.find(Folded(name));
+    std::error_code error;
+    uintmax_t size = file != folder->files.end() ? fs::file_size(file->second, error) : 0;
+    return file == folder->files.end() || error ? -1 : static_cast<int64_t>(size);
+}
+
+// A setup file or .ini lint could not read: which files it names is unknown.
+void Unreadable(void* context, const char*) { static_cast<Folder*>(context)->unreadable = true; }
 
 bool CollectFolder(Folder* folder) {
     std::string listError;
@@ -412,7 +425,7 @@ int LintFolder(const std::string& dir, std::ostream& out, const LintOptions& opt
                   (options.forBuild && !AtTop(folder, SharedSetupFileName));
     IniText ini{nullptr, 0};
     if (present) {
-        LintSink sink{Report, Exists, ReadFile, &folder, CheckCabinet};
+        LintSink sink{Report, Exists, ReadFile, &folder, CheckCabinet, FileSize, Unreadable};
         if (!ReadFile(&folder, folder.infName.c_str(), &ini)) return ExitNoInput;
         result->checked = true;
         LintSetupFile(&ini, folder.infName.c_str(), &sink);
@@ -426,7 +439,7 @@ int LintFolder(const std::string& dir, std::ostream& out, const LintOptions& opt
     if (present) {
         CheckFileNames(&folder);
         CheckInstallerPrograms(&folder);
-        CheckNeverInstalled(&folder);
+        if (!folder.unreadable) CheckNeverInstalled(&folder);
     }
     return result->errors == 0 ? ExitOk : ExitRefused;
 }
