@@ -59,20 +59,20 @@ void PaintBackground(HDC hdc) {
                   r.right - TitleMargin + TitleShadowOffset, r.bottom - TitleMargin + TitleShadowOffset};
     HGDIOBJ previous = SelectObject(hdc, titleFont.Get());
     SetTextColor(hdc, ShadowColour);
-    DrawTextA(hdc, ProgramTitle, -1, &title, DT_WORDBREAK);
+    DrawTextA(hdc, ProgramTitle, -1, &title, BackdropTitleFormat);
     OffsetRect(&title, -TitleShadowOffset, -TitleShadowOffset);
     SetTextColor(hdc, TextColour);
-    DrawTextA(hdc, ProgramTitle, -1, &title, DT_WORDBREAK);
+    DrawTextA(hdc, ProgramTitle, -1, &title, BackdropTitleFormat);
 
     // Copyright: on the bottom edge, the shadow 3 to the right and below.
     SelectObject(hdc, copyrightFont.Get());
     RECT copyright = {title.left + CopyrightShadowOffset, title.top, title.right, title.bottom};
     SetTextColor(hdc, ShadowColour);
-    DrawTextA(hdc, CopyrightText, -1, &copyright, DT_SINGLELINE | DT_BOTTOM);
+    DrawTextA(hdc, CopyrightText, -1, &copyright, BackdropCopyrightFormat);
     copyright.left -= CopyrightShadowOffset;
     copyright.bottom -= CopyrightShadowOffset;
     SetTextColor(hdc, TextColour);
-    DrawTextA(hdc, CopyrightText, -1, &copyright, DT_SINGLELINE | DT_BOTTOM);
+    DrawTextA(hdc, CopyrightText, -1, &copyright, BackdropCopyrightFormat);
 
     SelectObject(hdc, previous);
 }

@@ -1,6 +1,7 @@
 // Names of the saved copies of existing destination files: readme.txt is
 // saved as readme0.txt, readme1.txt, ... and longfilename.dll as
-// longfilenam0.dll; at most ten per file, the tenth reused.
+// longfilenam0.dll, docs\readme.txt as docs\readme0.txt; at most ten per
+// file, the tenth reused.
 #pragma once
 
 #include <cstddef>

@@ -110,7 +110,40 @@ void ClearReplacedAttributes(const char* destination) {
     if ((attributes & (AttrReadOnly | AttrHidden | AttrSystem)) != 0) SetPathAttributes(destination, AttrNormal);
 }
 
+// The system reads "/" as a separator too: it is written as one, so that
+// the checks below see every folder. No trail byte is "/".
+void UseBackslashes(char* name) {
+    for (char* p = name; *p != 0; ++p) {
+        if (*p == '/') *p = '\\';
+    }
+}
+
+// A list entry's name as a path below SourceDir and DestinationDir.
+void EntryPath(const char* entry, char* name) {
+    EntryName(entry, name, PathBufferSize);
+    UseBackslashes(name);
+}
+
 }  // namespace
+
+bool MakeEntryDirectories(const char* dir, const char* name) {
+    if (!IsContainedEntryName(name) || TextLength(dir) > static_cast<size_t>(PathMaxChars)) return false;
+    char path[JoinedPathSize];
+    JoinPath(dir, name, path);
+    if (!FitsPath(path)) return false;
+    for (char* p = ScanChar(path + TextLength(dir), '\\'); p != nullptr; p = ScanChar(p + 1, '\\')) {
+        *p = 0;
+        uint32_t attributes = GetPathAttributes(path);
+        if (LastFileError != ErrorSuccess) {
+            MakeDirectory(path);
+            if (LastFileError != ErrorSuccess) return false;
+        } else if ((attributes & AttrDirectory) == 0) {
+            return false;
+        }
+        *p = '\\';
+    }
+    return true;
+}
 
 int CopyOneFile(const char* source, const char* destination, int32_t* runningCount) {
     char line[JoinedPathSize + 2] = "\r";
@@ -155,7 +188,8 @@ int32_t SumSourceSizes() {
     for (int number = 1; ReadFileListEntry(InstallSection, number, entry); ++number) {
         char name[PathBufferSize];
         char path[JoinedPathSize];
-        EntryName(entry, name, sizeof name);
+        EntryPath(entry, name);
+        if (!IsContainedEntryName(name)) continue;
         JoinPath(SourceDir, name, path);
         DirEntry found;
         if (LookUp(path, &found)) total += found.Size;
@@ -180,6 +214,10 @@ void ChooseBackupDigit(char* name, int slot) {
 void BackupExistingFiles() {
     char entry[PathBufferSize];
     for (int number = 1; ReadPlainListEntry("Backup data", number, entry); ++number) {
+        // The whole value is the name here; one that leads out of the
+        // destination has nothing there to keep.
+        UseBackslashes(entry);
+        if (!IsContainedEntryName(entry)) continue;
         char existing[JoinedPathSize];
         JoinPath(DestinationDir, entry, existing);
         DirEntry found;
@@ -237,12 +275,20 @@ int InstallFiles() {
     for (int number = 1; result == CopyDone && ReadFileListEntry(InstallSection, number, entry); ++number) {
         char name[PathBufferSize];
         char flags[PathBufferSize];
-        EntryName(entry, name, sizeof name);
+        EntryPath(entry, name);
         EntryFlags(entry, flags, sizeof flags);
         char source[JoinedPathSize];
         char destination[JoinedPathSize];
         JoinPath(SourceDir, name, source);
         JoinPath(DestinationDir, name, destination);
+        // A name that leads out of the destination fails as an unwritable
+        // one, before anything is read or made for it. A folder that cannot
+        // be made fails at the copy, after the source is checked.
+        if (!IsContainedEntryName(name)) {
+            result = ReportCopyResult(CopyCreateFailed, source, destination);
+            continue;
+        }
+        MakeEntryDirectories(DestinationDir, name);
         if ((flags[0] == 'W' || flags[0] == 'S') && CompareForUpdate(source, destination) != 0) continue;
         result = ReportCopyResult(CopyOneFile(source, destination, &runningCount), source, destination);
     }

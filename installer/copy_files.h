@@ -34,6 +34,13 @@ extern CopyUi TheCopyUi;
 // they are refused, not cut.
 constexpr int JoinedPathSize = 2 * 260;
 
+// Makes the folders of a list entry's name ("docs\en\readme.txt") that
+// are missing below dir (which ends in "\"), outermost first. False, with
+// nothing made, for a name that leads out of dir (root, drive, "..") or a
+// path too long; false too where a folder cannot be made or a file is in
+// its way.
+bool MakeEntryDirectories(const char* dir, const char* name);
+
 int32_t SumSourceSizes();
 void BackupExistingFiles();
 int InstallFiles();

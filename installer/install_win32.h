@@ -36,7 +36,10 @@ int InstallWithBackup();
 int StartAppManager();
 void ShowFinalMessage(int result);
 
-// The backdrop (backdrop_win32.cpp).
+// The backdrop (backdrop_win32.cpp). Title and copyright are the author's
+// text, drawn as such: "Field & Forest" keeps its "&".
+constexpr UINT BackdropTitleFormat = DT_WORDBREAK | DT_NOPREFIX;
+constexpr UINT BackdropCopyrightFormat = DT_SINGLELINE | DT_BOTTOM | DT_NOPREFIX;
 void EraseBackdrop(HWND window, HDC hdc);
 void PaintBackground(HDC hdc);
 

@@ -70,9 +70,22 @@ void EntryName(const char* entry, char* name, size_t capacity) {
     name[length] = 0;
 }
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+const char* SkipBlanks(const char* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+
+}  // namespace
+
+// Authors write "English, e" as readily as "English,e": a blank is never
+// the letter.
 char LanguageLetter(const char* entry) {
     const char* comma = ScanChar(entry, ',');
-    return comma ? comma[1] : 0;
+    return comma ? *SkipBlanks(comma + 1) : 0;
 }
 
 void MakeInstallSection(char letter, char* section) {
@@ -100,9 +113,12 @@ void EntryFlags(const char* entry, char* flags, size_t capacity) {
     if (comma == nullptr) {
         TextCopy(flags, " ");
     } else {
-        const char* start = comma + 1;
+        // Blanks around the flag are the author's layout, never the flag.
+        const char* start = SkipBlanks(comma + 1);
         const char* end = ScanChar(start, ',');
-        size_t length = end ? static_cast<size_t>(end - start) : TextLength(start);
+        if (end == nullptr) end = TextEnd(start);
+        while (end > start && IsBlank(end[-1])) --end;
+        size_t length = static_cast<size_t>(end - start);
         if (length > capacity - 1) length = capacity - 1;
         for (size_t i = 0; i < length; ++i) flags[i] = start[i];
         flags[length] = 0;

@@ -41,7 +41,8 @@ bool ReadPlainListEntry(const char* section, int number, char* buffer);
 
 // The text before the first comma of a list or language entry, cut to fit capacity - 1 characters.
 void EntryName(const char* entry, char* name, size_t capacity);
-// The first character after the first comma of a language entry; 0 without one.
+// The first character after the first comma of a language entry, blanks
+// skipped; 0 without one.
 char LanguageLetter(const char* entry);
 // "install" followed by the letter (just "install" for letter 0).
 void MakeInstallSection(char letter, char* section);
@@ -53,5 +54,6 @@ char SelectLanguageSection();
 void ListKey(int number, char* key);
 
 // The flag text of a file-list entry: from the first comma up to a second
-// one, " " without a comma; its first character upper-cased.
+// one, blanks around it trimmed, " " without a comma; its first character
+// upper-cased.
 void EntryFlags(const char* entry, char* flags, size_t capacity);

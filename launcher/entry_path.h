@@ -3,9 +3,7 @@
 
 #include <cstdint>
 
-// Whether an entry name ("\"-separated) stays below the directory it is
-// extracted into: no root, drive, UNC or parent components.
-bool IsContainedEntryName(const char* name);
+#include "support/text.h"  // IsContainedEntryName
 // destinationDir followed by name into path (PathBufferSize bytes); false,
 // with path untouched, for a name that would leave the directory or a path
 // that would not fit, counting the "\" the engine adds to a directory entry.

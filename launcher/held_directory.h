@@ -19,10 +19,11 @@ void MakeAdminOnlyDirectory(const char* path);
 extern void* HeldDirectory;
 void ReleaseWorkingDirectory();
 
-// Deletes the files in dir and then dir, trying again while something still
-// holds one (a scanner, a process that has it as its current directory);
-// what remains is left to be deleted at the next restart when elevated. The hold is kept
-// while files are deleted by name. Returns whether dir is gone now.
+// Deletes the files and subdirectories in dir and then dir, trying again
+// while something still holds one (a scanner, a process that has it as its
+// current directory); what remains is left to be deleted at the next restart
+// when elevated. The hold is kept while entries are deleted by name. Returns
+// whether dir is gone now.
 bool RemoveWorkingDirectory(const char* dir);
 // Waits between two tries of the removal; tests replace it.
 extern void (*WaitBeforeRemovalRetry)();

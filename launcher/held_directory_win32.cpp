@@ -108,6 +108,13 @@ void DeleteNowOrAtRestart(const char* path) {
     if (LastFileError != ErrorSuccess) DeleteAtRestart(path);
 }
 
+// A subdirectory is scheduled after the files in it, so that it is empty
+// when its turn comes at the restart.
+void RemoveDirectoryNowOrAtRestart(const char* path) {
+    RemoveDirectoryPath(path);
+    if (LastFileError != ErrorSuccess) DeleteAtRestart(path);
+}
+
 }  // namespace
 
 void (*WaitBeforeRemovalRetry)() = WaitRetryStep;
@@ -152,7 +159,7 @@ bool RemoveWorkingDirectory(const char* dir) {
     // and that works only in the Windows temp, where no user can put other
     // names in place of these before then.
     bool toRestart = IsElevatedToken();
-    if (!emptied && toRestart) DeleteTempFiles(dir, DeleteNowOrAtRestart);
+    if (!emptied && toRestart) DeleteTempFiles(dir, DeleteNowOrAtRestart, RemoveDirectoryNowOrAtRestart);
     ReleaseWorkingDirectory();
     if (toRestart) DeleteAtRestart(dir);
     return false;

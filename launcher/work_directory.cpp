@@ -79,34 +79,66 @@ bool MakeUniqueSubdirectory(char* buffer, bool (*random)(uint32_t* value)) {
     return false;
 }
 
-bool DeleteTempFiles(const char* path, void (*remove)(const char* file)) {
+namespace {
+
+struct Removers {
+    void (*File)(const char* file);
+    void (*Directory)(const char* directory);
+};
+
+bool IsDotName(const char* name) { return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)); }
+
+// Empties the directory named in name, whose text ends at end with "\".
+// One buffer serves every level, so the depth is bounded by the path's
+// length. Stops at the first entry that cannot go.
+bool DeleteContents(char* name, char* end, const Removers& removers) {
+    TextCopy(end, "*.*");  // the caller left room for it
+    bool allDeleted = true;
+    DirEntry entry;
+    BeginDirSearch(name, 0x3F, &entry);
+    for (; LastFileError == ErrorSuccess && allDeleted; ContinueDirSearch(&entry)) {
+        if (IsDotName(entry.Name)) continue;
+        *end = 0;
+        bool directory = (entry.Attr & AttrDirectory) != 0;
+        // A cut name could name another entry: count it as not deleted.
+        // A directory needs room for "\*.*" as well.
+        if (TextLength(name) + TextLength(entry.Name) + (directory ? 4 : 0) > static_cast<size_t>(PathMaxChars)) {
+            allDeleted = false;
+            continue;
+        }
+        TextAppend(name, entry.Name);
+        if (!directory) {
+            SetPathAttributes(name, AttrArchive);  // clears read-only, hidden and system
+            removers.File(name);
+            allDeleted = LastFileError == ErrorSuccess;
+            continue;
+        }
+        // A link (a junction somebody put here) goes as itself: what it
+        // points to is never entered.
+        if ((entry.Attributes & AttrReparsePoint) == 0) {
+            SetPathAttributes(name, AttrArchive);
+            char* inner = TextEnd(name);
+            *inner = '\\';
+            allDeleted = DeleteContents(name, inner + 1, removers);
+            *inner = 0;
+        }
+        if (allDeleted) {
+            removers.Directory(name);
+            allDeleted = LastFileError == ErrorSuccess;
+        }
+    }
+    EndDirSearch(&entry);
+    return allDeleted;
+}
+
+}  // namespace
+
+bool DeleteTempFiles(const char* path, void (*remove)(const char* file), void (*removeDirectory)(const char* dir)) {
     // A cut path could name another directory: refuse it rather than cut it.
     if (TextLength(path) + sizeof "\\*.*" - 1 > static_cast<size_t>(PathMaxChars)) return true;
     char name[PathBufferSize];
     TextCopy(name, path);
     AppendBackslash(name);
     if (!IsAbsoluteBase(name)) return true;
-    char* directoryEnd = TextEnd(name);
-    TextAppendMax(name, "*.*", PathMaxChars);
-
-    bool allDeleted = true;
-    DirEntry entry;
-    BeginDirSearch(name, 0x3F, &entry);
-    while (LastFileError == ErrorSuccess && allDeleted) {
-        if ((entry.Attr & AttrDirectory) == 0) {
-            *directoryEnd = 0;
-            // A cut name could name another file: count it as not deleted.
-            if (TextLength(name) + TextLength(entry.Name) > static_cast<size_t>(PathMaxChars)) {
-                allDeleted = false;
-            } else {
-                TextAppend(name, entry.Name);
-                SetPathAttributes(name, AttrArchive);  // clears read-only, hidden and system
-                remove(name);
-                if (LastFileError != ErrorSuccess) allDeleted = false;
-            }
-        }
-        ContinueDirSearch(&entry);
-    }
-    EndDirSearch(&entry);
-    return allDeleted;
+    return DeleteContents(name, TextEnd(name), Removers{remove, removeDirectory});
 }

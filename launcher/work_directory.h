@@ -44,7 +44,10 @@ bool TryTempCandidate(char* buffer, const char* candidate);
 // next, $qv0 to $qv199, then up to RandomNameTries names drawn from random (a
 // failed draw spends a try); any other failure, or no free name, gives up.
 bool MakeUniqueSubdirectory(char* buffer, bool (*random)(uint32_t* value) = nullptr);
-// Deletes the plain files directly inside path (read-only ones too); stops at
-// the first that cannot be deleted and then returns false. Subdirectories stay.
-// remove deletes one file, setting LastFileError.
-bool DeleteTempFiles(const char* path, void (*remove)(const char* file) = RemoveFile);
+// Deletes what path holds: the files (read-only ones too) and the
+// subdirectories, each emptied before it goes, deepest first; a link is
+// removed, never followed. Stops at the first that cannot be deleted and then
+// returns false. remove deletes one file, removeDirectory one empty
+// directory, each setting LastFileError.
+bool DeleteTempFiles(const char* path, void (*remove)(const char* file) = RemoveFile,
+                     void (*removeDirectory)(const char* dir) = RemoveDirectoryPath);

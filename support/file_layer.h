@@ -65,6 +65,7 @@ enum : uint16_t {
     AttrDirectory = 0x10,
     AttrArchive = 0x20,
     AttrNormal = 0x80,
+    AttrReparsePoint = 0x400,  // in DirEntry::Attributes only
 };
 
 // MS-DOS local date (high word) and time (low word).

@@ -200,3 +200,32 @@ void ExpandPercentVars(char* text, size_t n) {
         TextCopyMax(text, work, n);
     }
 }
+
+namespace {
+
+// A component the system would read as the parent directory: "..", and also
+// forms it trims to that (trailing dots and spaces, "...", ". .").
+bool IsParentLike(const char* component, const char* end) {
+    int dots = 0;
+    for (const char* p = component; p < end; ++p) {
+        if (*p == '.') ++dots;
+        else if (*p != ' ') return false;
+    }
+    return dots >= 2;
+}
+
+}  // namespace
+
+// Every "\" byte counts as a separator here, also a double-byte trail byte;
+// that can only refuse more names, never let one through.
+bool IsContainedEntryName(const char* name) {
+    if (name[0] == '\\') return false;                  // root, and UNC names
+    if (name[0] != 0 && name[1] == ':') return false;   // another drive
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p != '\\' && *p != 0) continue;
+        if (IsParentLike(component, p)) return false;
+        if (*p == 0) return true;
+        component = p + 1;
+    }
+}

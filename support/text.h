@@ -45,6 +45,10 @@ char* FileNameOf(const char* path);
 bool IsUncName(const char* text);
 bool IsRootPath(const char* text);
 void StripQuotes(char* text);
+// Whether a name ("\"-separated) stays below the directory it is joined to:
+// no root, drive, UNC or parent components. The launcher's archive entries
+// and the installer's list entries both go through it.
+bool IsContainedEntryName(const char* name);
 
 // Splits text at separator; a null text continues the previous split (this
 // thread's, on the host).

@@ -347,6 +347,41 @@ def new_package(s):
           (german["InstallLine"], german["CopyCancelButton"]), f"copy dialog {progress}")
 
 
+def subfolders_german(s):
+    """Behind the launcher, German chosen from "2=Deutsch (German), d": the German list installs, a file two
+    folders deep included (the folders made below the destination), "tracker.cfg, W" keeps the user's newer
+    settings, and the launcher's clean-up leaves TEMP empty."""
+    root = s.payload("subdirs", {
+        "install.inf": inf(languages=b"Count=2\nDefault=1\n1=English\n2=Deutsch (German), d",
+                           lists=b"[Install]\n1=app.ini\n2=app.cab\n3=docs\\en\\readme.txt\n"
+                                 b"[Installd]\n1=app_de.ini\n3=docs\\de\\liesmich.txt\n4=tracker.cfg, W").replace(
+                                     b"\n", b"\r\n"),
+        "app.ini": APP_FILES["app.ini"], "app_de.ini": APP_FILES["app.ini"], "app.cab": APP_FILES["app.cab"],
+        "docs/en/readme.txt": b"English", "docs/de/liesmich.txt": b"Deutsch", "tracker.cfg": b"defaults"})
+    shutil.copy(s.install, os.path.join(root, "install.exe"))
+    os.utime(os.path.join(root, "tracker.cfg"), (1577836800, 1577836800))  # 2020: older than the user's
+    archive = os.path.join(s.work, "subdirs", "payload.zip")
+    subprocess.run(["zip", "-q", "-r", "-X", archive, "."], cwd=root, check=True)
+    package = s.stub_plus("subdirs", archive)
+    ce = s.ce_dir("subdirs")
+    dest = s.dir("subdirs", "dest")
+    with open(os.path.join(dest, "tracker.cfg"), "wb") as f:
+        f.write(b"the user's settings")
+    temp = s.dir("subdirs", "temp")
+    seen = s.drive([f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}"] +
+                   choose_language(1, timeout=30000) + accept_destination(dest) + answer(IDYES) + finish() +
+                   ["wait|30000"], timeout=150)
+    check([b[0] for b in box_texts(seen)] == [EXISTS, SUCCESS], f"messages {box_texts(seen)}")
+    installed = sorted(os.path.relpath(os.path.join(d, n), dest) for d, _, names in os.walk(dest) for n in names)
+    check(installed == ["app.cab", "app_de.ini", "docs/de/liesmich.txt", "tracker.cfg"], f"destination {installed}")
+    check(read(os.path.join(dest, "docs", "de", "liesmich.txt")) == b"Deutsch", "the German file two folders deep")
+    check(read(os.path.join(dest, "tracker.cfg")) == b"the user's settings", "tracker.cfg, W kept the newer one")
+    check(appmgr_calls(ce, started=1) == [f'"{win(ce)}\\CeAppMgr.exe" "{win(dest)}\\app_de.ini"'],
+          f"CeAppMgr.exe got {appmgr_calls(ce)}")
+    check(seen.exit_code == 0, f"launcher exit code {seen.exit_code}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
 def missing_inf(s):
     """No install.inf beside install.exe: the two-language message, nothing else, exit code 0."""
     pkg = s.package_dir("noinf", None, {})
@@ -640,7 +675,7 @@ def own_directory(s):
     check(len(appmgr_calls(ce, started=1)) == 1, "CeAppMgr.exe started")
 
 
-SCENARIOS = [whole_road, new_package, missing_inf, missing_appmgr_vista, appmgr_elsewhere, missing_appmgr_xp,
+SCENARIOS = [whole_road, new_package, subfolders_german, missing_inf, missing_appmgr_vista, appmgr_elsewhere, missing_appmgr_xp,
              language_fallback, single_language, no_selection, cancel_language, cancel_destination, existing_no,
              backup_names, missing_source, read_only_destination, cancel_third_file, no_ini, command_line_long,
              relative_destination, own_directory]

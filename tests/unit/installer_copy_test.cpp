@@ -243,6 +243,43 @@ TEST_F(CopyTest, BackupsTakeTheFirstFreeDigitAndReuseNine) {
     EXPECT_TRUE(Warnings.empty());
 }
 
+TEST_F(CopyTest, SubfolderEntriesInstallAndBackUpBelowTheDestinationOnly) {
+    // The destination one level down: whatever ".." reached would land in dest_.
+    ASSERT_TRUE(fs::create_directory(testutil::NativePath(Dest("app"))));
+    TextCopy(DestinationDir, Cat(Dest("app"), "\\").c_str());
+    EXPECT_TRUE(MakeEntryDirectories(DestinationDir, "docs\\en\\readme.txt"));
+    EXPECT_TRUE(IsExistingDirectory(Dest("app\\docs\\en").c_str()));
+    EXPECT_FALSE(testutil::PathExists(Dest("app\\docs\\en\\readme.txt")));
+    for (const char* outside : {"..\\out\\x.txt", "docs\\..\\..\\out\\x.txt", "docs\\. .\\out\\x.txt",
+                                "\\out\\x.txt", "C:out\\x.txt"}) {
+        EXPECT_FALSE(MakeEntryDirectories(DestinationDir, outside)) << outside;
+    }
+    EXPECT_FALSE(testutil::PathExists(Dest("out")));
+    EXPECT_FALSE(testutil::PathExists(Dest("app\\docs\\out")));
+    ASSERT_TRUE(WriteFileBytes(Dest("app\\file"), "x"));
+    EXPECT_FALSE(MakeEntryDirectories(DestinationDir, "file\\x.txt"));  // a file in the way
+
+    // Through the lists: "/" separates as "\\" does, backups stay beside
+    // their files, and a name out of the destination fails as unwritable.
+    Use("[install]\n1=docs\\en\\readme.txt\n2=cfg/app.ini\n3=../escape.txt\n"
+        "[Backup data]\n1=docs/en/readme.txt\n2=..\\escape.txt\n");
+    fs::create_directories(testutil::NativePath(Source("docs\\en")));
+    fs::create_directories(testutil::NativePath(Source("cfg")));
+    ASSERT_TRUE(WriteFileBytes(Source("docs\\en\\readme.txt"), "new"));
+    ASSERT_TRUE(WriteFileBytes(Source("cfg\\app.ini"), "ini"));
+    ASSERT_TRUE(WriteFileBytes(Dest("app\\docs\\en\\readme.txt"), "old"));
+    ASSERT_TRUE(WriteFileBytes(Dest("escape.txt"), "the user's"));
+    BackupExistingFiles();
+    EXPECT_EQ(Content(Dest("app\\docs\\en\\readme0.txt")), "old");
+    EXPECT_FALSE(testutil::PathExists(Dest("escape0.txt")));
+    EXPECT_EQ(InstallFiles(), CopyCreateFailed);
+    EXPECT_EQ(Content(Dest("app\\docs\\en\\readme.txt")), "new");
+    EXPECT_EQ(Content(Dest("app\\cfg\\app.ini")), "ini");
+    EXPECT_EQ(Content(Dest("escape.txt")), "the user's");
+    ASSERT_EQ(Warnings.size(), 1u);
+    EXPECT_EQ(Warnings[0], Cat("Error writing ", Dest("app\\..\\escape.txt"), "!"));
+}
+
 TEST_F(CopyTest, UpdateFlagsCopyOnlyANewerSourceOrAMissingDestination) {
     Use("[install]\n1=keep.ini,W\n2=newer.ini,s\n3=fresh.ini,W\n4=plain.ini\n");
     for (const char* name : {"keep.ini", "newer.ini", "fresh.ini", "plain.ini"}) {

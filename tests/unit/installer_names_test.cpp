@@ -101,6 +101,8 @@ TEST(BackupName, DigitSlotFollowsTheStem) {
     EXPECT_EQ(Pattern("D:\\App\\", "README"), "D:\\App\\README0.");
     EXPECT_EQ(Pattern("D:\\App\\", "archive.tar.gz"), "D:\\App\\archive0.tar.gz");
     EXPECT_EQ(Pattern("D:\\App\\", ".profile"), "D:\\App\\0.profile");
+    // In a subfolder the rule works on the file name, folders kept.
+    EXPECT_EQ(Pattern("D:\\App\\", "v1.2\\en\\readme.txt"), "D:\\App\\v1.2\\en\\readme0.txt");
     std::string longDir = "D:\\" + std::string(250, 'x') + "\\";
     EXPECT_EQ(Pattern(longDir.c_str(), "readme.txt"), "(too long)");
 }

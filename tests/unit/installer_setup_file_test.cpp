@@ -128,6 +128,8 @@ TEST_F(SetupFileTest, LanguageEntriesGiveNameLetterAndSection) {
     EXPECT_EQ(LanguageLetter("English"), 0);
     EXPECT_EQ(LanguageLetter("Trailing,"), 0);
     EXPECT_EQ(LanguageLetter("Two,xy,z"), 'x');
+    EXPECT_EQ(LanguageLetter("Deutsch (German), d "), 'd');  // blanks are never the letter
+    EXPECT_EQ(LanguageLetter("Blank,\t "), 0);
     char section[SectionBufferSize];
     MakeInstallSection('d', section);
     EXPECT_STREQ(section, "installd");
@@ -146,7 +148,7 @@ TEST_F(SetupFileTest, LanguageEntriesGiveNameLetterAndSection) {
     EXPECT_STREQ(InstallSection, "install");
 }
 
-TEST_F(SetupFileTest, FlagTextIsTheSecondFieldWithItsFirstLetterUpperCased) {
+TEST_F(SetupFileTest, FlagTextIsTheTrimmedSecondFieldWithItsFirstLetterUpperCased) {
     char flags[PathBufferSize];
     EntryFlags("app.ini,w", flags, sizeof flags);
     EXPECT_STREQ(flags, "W");
@@ -155,6 +157,10 @@ TEST_F(SetupFileTest, FlagTextIsTheSecondFieldWithItsFirstLetterUpperCased) {
     EntryFlags("app.ini", flags, sizeof flags);
     EXPECT_STREQ(flags, " ");
     EntryFlags("app.ini,", flags, sizeof flags);
+    EXPECT_STREQ(flags, "");
+    EntryFlags("tracker.cfg, w ,x", flags, sizeof flags);  // blanks are never the flag
+    EXPECT_STREQ(flags, "W");
+    EntryFlags("tracker.cfg,\t ", flags, sizeof flags);
     EXPECT_STREQ(flags, "");
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "installer/install_win32.h"
+
 namespace {
 
 struct Item {
@@ -157,7 +159,7 @@ TEST_F(InstallResources, LanguageDialog) {
     EXPECT_EQ(d.caption, "");
     EXPECT_EQ(std::vector<int>({d.x, d.y, d.cx, d.cy}), std::vector<int>({98, 66, 142, 121}));
     ASSERT_EQ(d.items.size(), 4u);
-    ExpectItem(d.items[0], 110, "STATIC", "", 3, 4, 136, 26, 0x50020000);
+    ExpectItem(d.items[0], 110, "STATIC", "", 3, 4, 136, 26, 0x50020000 | SS_NOPREFIX);
     ExpectItem(d.items[1], 100, "LISTBOX", "", 4, 33, 133, 66, 0x50A10001);
     ExpectItem(d.items[2], 1, "BUTTON", "Ok", 4, 102, 50, 14, 0x50010001);
     ExpectItem(d.items[3], 2, "BUTTON", "Cancel", 87, 102, 50, 14, 0x50010000);
@@ -174,7 +176,7 @@ TEST_F(InstallResources, InputDialog) {
     EXPECT_EQ(std::vector<int>({d.x, d.y, d.cx, d.cy}), std::vector<int>({20, 24, 180, 64}));
     ASSERT_EQ(d.items.size(), 5u);
     ExpectItem(d.items[0], 101, "EDIT", "", 13, 20, 153, 12, 0x50810080);
-    ExpectItem(d.items[1], 100, "STATIC", "", 10, 8, 160, 10, 0x50020000);
+    ExpectItem(d.items[1], 100, "STATIC", "", 10, 8, 160, 10, 0x50020000 | SS_NOPREFIX);
     ExpectItem(d.items[2], 1, "BUTTON", "OK", 47, 42, 40, 14, 0x50010001);
     ExpectItem(d.items[3], 2, "BUTTON", "Cancel", 93, 42, 40, 14, 0x50010000);
     ExpectItem(d.items[4], 102, "BUTTON", "...", 167, 20, 10, 12, 0x50010000);
@@ -190,11 +192,27 @@ TEST_F(InstallResources, TwoBarProgressDialog) {
     EXPECT_EQ(std::vector<int>({d.x, d.y, d.cx, d.cy}), std::vector<int>({78, 20, 252, 85}));
     ASSERT_EQ(d.items.size(), 5u);
     const uint32_t child = WS_CHILD | WS_VISIBLE;
-    ExpectItem(d.items[0], 120, "STATIC", "Unzip:", 62, 4, 128, 10, child | SS_CENTER);
+    ExpectItem(d.items[0], 120, "STATIC", "Unzip:", 62, 4, 128, 10, child | SS_CENTER | SS_NOPREFIX);
     ExpectItem(d.items[1], 130, "STATIC", "", 5, 18, 242, 19, child | SS_NOPREFIX);
     ExpectItem(d.items[2], 2, "BUTTON", "&Cancel", 95, 69, 61, 14, child | BS_DEFPUSHBUTTON | WS_TABSTOP);
     ExpectItem(d.items[3], 200, "STATIC", "", 18, 39, 216, 13, child | SS_BLACKFRAME);
     ExpectItem(d.items[4], 210, "STATIC", "", 18, 54, 216, 13, child | SS_BLACKFRAME);
+}
+
+// An "&" in the author's title or copyright is drawn, not taken for a
+// shortcut: the text measures as wide as its plain extent.
+TEST(Backdrop, DrawsAmpersandsAsText) {
+    HDC hdc = GetDC(nullptr);
+    ASSERT_NE(hdc, nullptr);
+    const char text[] = "Field & Forest";
+    SIZE plain = {};
+    ASSERT_TRUE(GetTextExtentPoint32A(hdc, text, static_cast<int>(sizeof text - 1), &plain));
+    for (UINT format : {BackdropTitleFormat, BackdropCopyrightFormat}) {
+        RECT r = {0, 0, 2000, 500};
+        DrawTextA(hdc, text, -1, &r, format | DT_CALCRECT);
+        EXPECT_EQ(r.right - r.left, plain.cx) << format;
+    }
+    ReleaseDC(nullptr, hdc);
 }
 
 TEST_F(InstallResources, IconAndManifest) {

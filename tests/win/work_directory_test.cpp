@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,7 @@ TEST(MakeUniqueSubdirectory, WithRandomPassesEveryTakenNameThenDrawsRandomOnes) 
     EXPECT_EQ(Draws, static_cast<uint32_t>(RandomNameTries));
 }
 
-TEST(DeleteTempFiles, RemovesReadOnlyHiddenAndSystemFilesButNoSubdirectory) {
+TEST(DeleteTempFiles, RemovesReadOnlyHiddenAndSystemFilesAndEverySubdirectory) {
     ScratchDir scratch("clean");
     const char* names[] = {"a.txt", "b.bin", "c"};
     DWORD attributes[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
@@ -129,13 +130,31 @@ TEST(DeleteTempFiles, RemovesReadOnlyHiddenAndSystemFilesButNoSubdirectory) {
         ASSERT_TRUE(WriteFileBytes(scratch.Join(names[i]), "data"));
         SetFileAttributesA(scratch.Join(names[i]).c_str(), attributes[i]);
     }
-    CreateDirectoryA(scratch.Join("sub").c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(scratch.Join("sub\\inner.txt"), "stays"));
+    ASSERT_TRUE(CreateDirectoryA(scratch.Join("docs").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(scratch.Join("docs\\en").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(scratch.Join("empty").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(scratch.Join("docs\\en\\readme.txt"), "deep"));
+    SetFileAttributesA(scratch.Join("docs\\en\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(scratch.Join("docs\\en").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
     EXPECT_TRUE(DeleteTempFiles(scratch.Path().c_str()));
     for (const char* name : names) EXPECT_FALSE(PathExists(scratch.Join(name))) << name;
-    EXPECT_TRUE(PathExists(scratch.Join("sub\\inner.txt")));
+    for (const char* name : {"docs", "empty"}) EXPECT_FALSE(PathExists(scratch.Join(name))) << name;
+    EXPECT_TRUE(IsDirectory(scratch.Path()));
     EXPECT_TRUE(DeleteTempFiles((scratch.Path() + "\\").c_str()));  // nothing left: still true
+
+    // A file in use deep down keeps its directories, and says so.
+    ASSERT_TRUE(CreateDirectoryA(scratch.Join("a").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(scratch.Join("a\\b").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(scratch.Join("a\\b\\busy.dll"), "in use"));
+    HANDLE held = CreateFileA(scratch.Join("a\\b\\busy.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteTempFiles(scratch.Path().c_str()));
+    EXPECT_TRUE(PathExists(scratch.Join("a\\b\\busy.dll")));
+    CloseHandle(held);
+    EXPECT_TRUE(DeleteTempFiles(scratch.Path().c_str()));
+    EXPECT_FALSE(PathExists(scratch.Join("a")));
 }
 
 TEST(DeleteTempFiles, StopsAtAFileInUseAndLeavesRelativePathsAlone) {
@@ -279,11 +298,16 @@ std::wstring PendingDeletions() {
     return value;
 }
 
-bool IsPending(const std::wstring& pending, const std::string& path) {
+// Where path stands in the pending deletions; npos when it is not there.
+size_t PendingAt(const std::wstring& pending, const std::string& path) {
     std::wstring wide(L"\\??\\");
     for (char c : path) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
     wide += L'\0';
-    return pending.find(wide) != std::wstring::npos;
+    return pending.find(wide);
+}
+
+bool IsPending(const std::wstring& pending, const std::string& path) {
+    return PendingAt(pending, path) != std::wstring::npos;
 }
 
 HANDLE HoldFile(const std::string& path) {
@@ -310,6 +334,8 @@ TEST(RemoveWorkingDirectory, TriesAgainWhileAFileIsHeldAndLeavesTheRestToTheNext
     const std::string& dir = RemovalRetry::dir;
     MakeHeldDirectory(dir.c_str());
     ASSERT_TRUE(WriteFileBytes(dir + "\\setup.exe", "x") && WriteFileBytes(dir + "\\app.cab", "y"));
+    ASSERT_TRUE(CreateDirectoryA((dir + "\\docs").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(dir + "\\docs\\readme.txt", "z"));
     RemovalRetry::file = HoldFile(dir + "\\setup.exe");
     ASSERT_NE(RemovalRetry::file, INVALID_HANDLE_VALUE);
     void (*originalWait)() = WaitBeforeRemovalRetry;
@@ -323,6 +349,10 @@ TEST(RemoveWorkingDirectory, TriesAgainWhileAFileIsHeldAndLeavesTheRestToTheNext
     MakeHeldDirectory(dir.c_str());
     ASSERT_TRUE(WriteFileBytes(dir + "\\setup.exe", "x") && WriteFileBytes(dir + "\\b.txt", "y"));
     HANDLE held = HoldFile(dir + "\\setup.exe");
+    const std::string deep = dir + "\\docs\\en";
+    ASSERT_TRUE(CreateDirectoryA((dir + "\\docs").c_str(), nullptr) && CreateDirectoryA(deep.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(deep + "\\readme.txt", "z"));
+    HANDLE heldDeep = HoldFile(deep + "\\readme.txt");
     RemovalRetry::waits = 0;
     WaitBeforeRemovalRetry = RemovalRetry::Count;
     EXPECT_FALSE(RemoveWorkingDirectory(dir.c_str()));
@@ -333,7 +363,16 @@ TEST(RemoveWorkingDirectory, TriesAgainWhileAFileIsHeldAndLeavesTheRestToTheNext
     EXPECT_TRUE(IsPending(pending, dir + "\\setup.exe"));
     EXPECT_TRUE(IsPending(pending, dir));
     EXPECT_FALSE(IsPending(pending, dir + "\\b.txt"));
+    // Deepest first: each directory comes after what it holds, so it is
+    // empty when its turn comes.
+    std::vector<size_t> order;
+    for (const std::string& path : {deep + "\\readme.txt", deep, dir + "\\docs", dir}) {
+        order.push_back(PendingAt(pending, path));
+        EXPECT_NE(order.back(), std::wstring::npos) << path;
+    }
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
     CloseHandle(held);
+    CloseHandle(heldDeep);
     WaitBeforeRemovalRetry = originalWait;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
