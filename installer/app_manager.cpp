@@ -32,7 +32,37 @@ bool AppendQuotedIni(char* line, size_t capacity, const char* name) {
     return Append(line, capacity, name) && Append(line, capacity, "\"");
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Whether lines has a line that is name (length bytes), in any case.
+bool HasLine(const char* lines, const char* name, size_t length) {
+    for (const char* p = ScanChar(lines, '\n'); p != nullptr; p = ScanChar(p + 1, '\n')) {
+        const char* end = p + 1;
+        while (*end != 0 && *end != '\r') ++end;
+        if (static_cast<size_t>(end - (p + 1)) == length && TextCompareNoCaseMax(p + 1, name, length) == 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void AppendCabinetLines(char* lines, size_t capacity, const char* cabFiles) {
+    if (capacity == 0) return;
+    const char* p = cabFiles;
+    while (*p != 0) {
+        while (IsBlank(*p) || *p == ',') ++p;
+        const char* start = p;
+        const char* comma = ScanChar(p, ',');
+        p = comma != nullptr ? comma : TextEnd(p);
+        const char* end = p;
+        while (end > start && IsBlank(end[-1])) --end;
+        size_t length = static_cast<size_t>(end - start);
+        size_t used = TextLength(lines);
+        if (length == 0 || HasLine(lines, start, length) || used + 2 + length > capacity - 1) continue;
+        TextCopy(lines + used, "\r\n");
+        TextCopyMax(lines + used + 2, start, length);
+    }
+}
 
 int BuildAppManagerCommandLine(char* line, size_t capacity) {
     if (capacity == 0) return AppManagerLineTooLong;

@@ -21,3 +21,9 @@ bool IsIniName(const char* name);
 // bytes). Returns 0, AppManagerNoIniFile, or AppManagerLineTooLong when the
 // line does not fit: a cut line would name a wrong file.
 int BuildAppManagerCommandLine(char* line, size_t capacity);
+
+// Adds each cabinet a CabFiles value names (comma-separated, blanks around a
+// name trimmed) to lines as "\r\n" and the name, unless lines already holds
+// it (in any case). lines holds capacity bytes; a name that does not fit is
+// left out whole.
+void AppendCabinetLines(char* lines, size_t capacity, const char* cabFiles);

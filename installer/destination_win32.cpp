@@ -7,6 +7,7 @@
 #include "installer/destination.h"
 #include "installer/install_win32.h"
 #include "support/file_layer.h"
+#include "support/platform.h"
 #include "support/system_win32.h"
 #include "support/text.h"
 
@@ -127,6 +128,26 @@ void ShowDeviceManagerMissing(const char* address) {
     }
 }
 
+// The desktop of the account the installer runs as (elevated under another
+// account, that account's), in the exact ANSI form the copy can open.
+bool FindDesktop(char* path) {
+    LPITEMIDLIST item = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, &item)) || item == nullptr) return false;
+    WCHAR wide[MAX_PATH];
+    bool found = SHGetPathFromIDListW(item, wide) && ExactAnsiPath(wide, path, PathBufferSize);
+    ILFree(item);
+    return found;
+}
+
+// The desktop followed by the name of "Dir"; c:\ where there is no desktop.
+void ProposeDeviceFolder() {
+    char setting[PathBufferSize];
+    ReadDestinationSetting(setting);
+    if (!FindDesktop(DestinationDir)) TextCopy(DestinationDir, "c:\\");
+    AppendBackslashInPath(DestinationDir);
+    TextAppendMax(DestinationDir, DestinationDirName(setting), PathMaxChars);
+}
+
 // AskText's parameters, for its dialog procedure.
 struct AskTextRequest {
     const char* Caption;
@@ -227,11 +248,18 @@ bool CheckDeviceManager() {
     const char* address = DeviceCenterAddress();
     CopyAddressToClipboard(address);
     ShowDeviceManagerMissing(address);
-    return false;
+    // The package holds the cabinet, which the device installs by itself.
+    SavingForDevice =
+        ShowInstallerMessage(MainWindowHandle(), SaveToFolderText, nullptr, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return SavingForDevice;
 }
 
 INT_PTR AskDestination() {
-    ProposeDestination();
+    if (SavingForDevice) {
+        ProposeDeviceFolder();
+    } else {
+        ProposeDestination();
+    }
     return AskText(MainCaption, InstallerText(DestinationPromptText), DestinationDir, PathMaxChars,
                    IsUsableDestination);
 }

@@ -11,6 +11,7 @@
 #include "support/text.h"
 
 HINSTANCE ProgramInstance = nullptr;
+bool SavingForDevice = false;
 
 namespace {
 
@@ -50,6 +51,11 @@ void RunInstallation() {
     // The destination dialog leaves at most 258 characters, so the
     // backslash fits; should it not, nothing is copied into a wrong place.
     int result = AppendBackslashInPath(DestinationDir) ? InstallWithBackup() : CopyCreateFailed;
+    if (result == CopyDone && SavingForDevice) {
+        ShowSavedToFolder();
+        PostCloseRequest();
+        return;
+    }
     if (result == CopyDone) result = StartAppManager();
     ShowFinalMessage(result);
     PostCloseRequest();

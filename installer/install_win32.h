@@ -24,7 +24,12 @@ bool SetupFileExists();
 void ShowSetupFileMissing();
 bool ChooseLanguage();
 
-// The device manager and the destination (destination_win32.cpp).
+// Set where no device manager is found and the user chose to save the
+// device's files to a folder (on the desktop) instead.
+extern bool SavingForDevice;
+
+// The device manager and the destination (destination_win32.cpp). False:
+// no device manager, and the user did not choose the folder instead.
 bool CheckDeviceManager();
 INT_PTR AskDestination();
 bool PrepareDestination();
@@ -35,6 +40,8 @@ int InstallWithBackup();
 // The hand-over and the final message (app_manager_win32.cpp).
 int StartAppManager();
 void ShowFinalMessage(int result);
+// Instead of the hand-over: the folder and its cabinets named, then opened.
+void ShowSavedToFolder();
 
 // The backdrop (backdrop_win32.cpp). Title and copyright are the author's
 // text, drawn as such: "Field & Forest" keeps its "&".
@@ -45,7 +52,8 @@ void PaintBackground(HDC hdc);
 
 // The message box of text id with argument in place of its "%s" (nullptr:
 // none), captioned MainCaption (messages_win32.cpp).
-int ShowInstallerMessage(HWND owner, int id, const char* argument, UINT style);
+// lines (of the system's ANSI code page) are added after the text.
+int ShowInstallerMessage(HWND owner, int id, const char* argument, UINT style, const char* lines = nullptr);
 
 // Gives a dialog's OK and Cancel buttons the loaded texts.
 void SetButtonTexts(HWND dialog);

@@ -4,6 +4,7 @@
 // MessageBoxA would.
 #include "installer/install_win32.h"
 #include "support/message_box_win32.h"
+#include "support/text.h"
 
 namespace {
 
@@ -14,9 +15,10 @@ bool PutWide(void* context, const char* bytes, size_t length, TextOrigin origin)
 
 }  // namespace
 
-int ShowInstallerMessage(HWND owner, int id, const char* argument, UINT style) {
+int ShowInstallerMessage(HWND owner, int id, const char* argument, UINT style, const char* lines) {
     WCHAR buffer[MessageCapacity];
     WideText text(buffer, MessageCapacity);
     ForEachTextPiece(id, argument, PutWide, &text);
+    if (lines != nullptr) text.Append(lines, TextLength(lines), CP_ACP);
     return ShowWideMessage(owner, text.Text(), MainCaption, CP_ACP, style);
 }

@@ -17,6 +17,9 @@ const char TextTable[] =
     "The URL has been copied to the clipboard.\0"
     "ActiveSyncMissing\0"
     "Cannot install!\rPlease install Microsoft ActiveSync from %s !\0"
+    "SaveToFolder\0"
+    "Do you want to save the files for the device to a folder instead? You can then copy the device "
+    "cabinet (.cab) to the device and open it there.\0"
     "OkButton\0"
     "OK\0"
     "CancelButton\0"
@@ -50,7 +53,11 @@ const char TextTable[] =
     "Success\0"
     "Installation successful! Please follow the instructions in CE App manager.\0"
     "Failure\0"
-    "Installation NOT successful!";
+    "Installation NOT successful!\0"
+    "SavedToFolder\0"
+    "The files for the device have been saved to %s.\rCopy the device cabinet to the device (over USB, to a "
+    "storage card, ...) and open it there. Where several are listed, take the one for the device's "
+    "processor:";
 
 // Read with room beyond TextBufferSize, so that a cut value is recognised.
 constexpr uint32_t ReadBufferSize = 2 * TextBufferSize;

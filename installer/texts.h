@@ -10,6 +10,7 @@ enum TextId : int {
     LanguagePromptText,
     DeviceCenterMissingText,
     ActiveSyncMissingText,
+    SaveToFolderText,
     // Both before and after the choice.
     OkButtonText,
     CancelButtonText,
@@ -28,11 +29,12 @@ enum TextId : int {
     DiskFullText,
     SuccessText,
     FailureText,
+    SavedToFolderText,
     TextCount
 };
 
 // The texts that are always shown before the language choice.
-constexpr bool IsShownBeforeChoice(int id) { return id <= ActiveSyncMissingText; }
+constexpr bool IsShownBeforeChoice(int id) { return id <= SaveToFolderText; }
 
 // The key of a text in the setup file, and its built-in English form.
 const char* TextKeyName(int id);
