@@ -24,6 +24,8 @@ const Translation Translations[] = {
          "Installation nicht m\xF6glich!%nBitte installieren Sie das Windows Mobile-Ger\xE4tecenter 6.1 oder "
          "neuer:%n%s !%nDie Adresse wurde in die Zwischenablage kopiert.",
          "Installation nicht m\xF6glich!%nBitte installieren Sie Microsoft ActiveSync von %s !",
+         "Die Dateien f\xFCr das Ger\xE4t stattdessen in einem Ordner speichern? Dann k\xF6nnen Sie die "
+         "CAB-Datei auf das Ger\xE4t kopieren und dort \xF6" "ffnen.",
          "OK",
          "Abbrechen",
          "Bitte geben Sie das Zielverzeichnis ein",
@@ -43,6 +45,9 @@ const Translation Translations[] = {
          "Datentr\xE4ger voll!",
          "Installation erfolgreich! Bitte folgen Sie den Anweisungen im CE App Manager.",
          "Installation NICHT erfolgreich!",
+         "Die Dateien f\xFCr das Ger\xE4t wurden in %s gespeichert.%nKopieren Sie die CAB-Datei auf das Ger\xE4t "
+         "(\xFC" "ber USB, auf eine Speicherkarte, ...) und \xF6" "ffnen Sie sie dort. Sind mehrere aufgef\xFChrt, "
+         "nehmen Sie die f\xFCr den Prozessor des Ger\xE4ts:",
      }},
     {"fr", "Langue",  // French
      {
@@ -50,6 +55,8 @@ const Translation Translations[] = {
          "Installation impossible !%nVeuillez installer le Gestionnaire pour appareils Windows Mobile 6.1 ou "
          "plus r\xE9" "cent :%n%s%nL'adresse a \xE9t\xE9 copi\xE9" "e dans le presse-papiers.",
          "Installation impossible !%nVeuillez installer Microsoft ActiveSync depuis %s.",
+         "Enregistrer plut\xF4t les fichiers pour l'appareil dans un dossier ? Vous pourrez ensuite copier le "
+         "fichier CAB sur l'appareil et l'y ouvrir.",
          "OK",
          "Annuler",
          "Veuillez indiquer le dossier de destination",
@@ -69,6 +76,9 @@ const Translation Translations[] = {
          "Disque plein !",
          "Installation r\xE9ussie ! Veuillez suivre les instructions du gestionnaire d'applications CE.",
          "L'installation a \xE9" "chou\xE9 !",
+         "Les fichiers pour l'appareil ont \xE9t\xE9 enregistr\xE9s dans %s.%nCopiez le fichier CAB sur "
+         "l'appareil (par USB, sur une carte m\xE9moire, ...) et ouvrez-le sur celui-ci. S'il y en a plusieurs, "
+         "prenez celui qui correspond au processeur de l'appareil :",
      }},
     {"es", "Idioma",  // Spanish
      {
@@ -76,6 +86,8 @@ const Translation Translations[] = {
          "\xA1No se puede instalar!%nInstale el Centro de dispositivos de Windows Mobile 6.1 o "
          "posterior:%n%s%nLa direcci\xF3n se ha copiado en el portapapeles.",
          "\xA1No se puede instalar!%nInstale Microsoft ActiveSync desde %s.",
+         "\xBFGuardar en su lugar los archivos para el dispositivo en una carpeta? Luego podr\xE1 copiar el "
+         "archivo CAB al dispositivo y abrirlo all\xED.",
          "Aceptar",
          "Cancelar",
          "Indique la carpeta de destino",
@@ -95,6 +107,9 @@ const Translation Translations[] = {
          "\xA1" "Disco lleno!",
          "\xA1Instalaci\xF3n completada! Siga las instrucciones del administrador de aplicaciones CE.",
          "\xA1La instalaci\xF3n NO se ha completado!",
+         "Los archivos para el dispositivo se han guardado en %s.%nCopie el archivo CAB al dispositivo (por USB, "
+         "en una tarjeta de memoria, ...) y \xE1" "bralo all\xED. Si hay varios, elija el del procesador del "
+         "dispositivo:",
      }},
     {"it", "Lingua",  // Italian
      {
@@ -102,6 +117,8 @@ const Translation Translations[] = {
          "Impossibile installare!%nInstallare Centro gestione dispositivi Windows Mobile 6.1 o "
          "successivo:%n%s%nL'indirizzo \xE8 stato copiato negli appunti.",
          "Impossibile installare!%nInstallare Microsoft ActiveSync da %s.",
+         "Salvare invece i file per il dispositivo in una cartella? Sar\xE0 poi possibile copiare il file CAB "
+         "sul dispositivo e aprirlo l\xEC.",
          "OK",
          "Annulla",
          "Inserire la cartella di destinazione",
@@ -120,6 +137,9 @@ const Translation Translations[] = {
          "Disco pieno!",
          "Installazione completata! Seguire le istruzioni di CE App Manager.",
          "Installazione NON riuscita!",
+         "I file per il dispositivo sono stati salvati in %s.%nCopiare il file CAB sul dispositivo (tramite USB, "
+         "su una scheda di memoria, ...) e aprirlo l\xEC. Se ne sono elencati diversi, scegliere quello per il "
+         "processore del dispositivo:",
      }},
     {"nl", "Taal",  // Dutch
      {
@@ -127,6 +147,8 @@ const Translation Translations[] = {
          "Kan niet installeren!%nInstalleer Windows Mobile-apparaatcentrum 6.1 of hoger:%n%s%nHet adres is "
          "naar het klembord gekopieerd.",
          "Kan niet installeren!%nInstalleer Microsoft ActiveSync van %s.",
+         "De bestanden voor het apparaat in plaats daarvan in een map opslaan? Dan kunt u het CAB-bestand naar "
+         "het apparaat kopi\xEBren en daar openen.",
          "OK",
          "Annuleren",
          "Geef de doelmap op",
@@ -145,6 +167,9 @@ const Translation Translations[] = {
          "Schijf vol!",
          "Installatie geslaagd! Volg de instructies in CE App Manager.",
          "Installatie NIET geslaagd!",
+         "De bestanden voor het apparaat zijn opgeslagen in %s.%nKopieer het CAB-bestand naar het apparaat (via "
+         "USB, naar een geheugenkaart, ...) en open het daar. Staan er meerdere, neem dan het bestand voor de "
+         "processor van het apparaat:",
      }},
 };
 
@@ -192,6 +217,25 @@ std::string LanguagePromptFor(const std::vector<NewLanguage>& languages) {
     return (sentences.size() <= MaxPromptLength ? sentences : words) + ":";
 }
 
+// The question up to its "?", in the lines of many languages.
+std::string QuestionOnly(const std::string& text) {
+    size_t mark = text.find('?');
+    return mark == std::string::npos ? text : text.substr(0, mark + 1);
+}
+
+// Also shown before the choice: each language's question on a line of its
+// own; only the questions themselves where all of it would be cut.
+std::string SaveToFolderFor(const std::vector<NewLanguage>& languages) {
+    std::string whole;
+    std::string questions;
+    for (const NewLanguage& l : languages) {
+        std::string text = TextOf(l.code, SaveToFolderText);
+        whole += (whole.empty() ? "" : "%n") + text;
+        questions += (questions.empty() ? "" : "%n") + QuestionOnly(text);
+    }
+    return whole.size() < TextBufferSize ? whole : questions;
+}
+
 }  // namespace
 
 std::string TextSections(const std::vector<NewLanguage>& languages) {
@@ -199,7 +243,9 @@ std::string TextSections(const std::vector<NewLanguage>& languages) {
                       "address,\r\n; %n for a line break. The other languages' texts follow in [Texts] with "
                       "their letter.\r\n[Texts]\r\n";
     for (int id = 0; id < TextCount; ++id) {
-        std::string text = id == LanguagePromptText ? LanguagePromptFor(languages) : TextOf(languages[0].code, id);
+        std::string text = id == LanguagePromptText ? LanguagePromptFor(languages)
+                           : id == SaveToFolderText ? SaveToFolderFor(languages)
+                                                    : TextOf(languages[0].code, id);
         out += std::string(TextKeyName(id)) + "=" + text + "\r\n";
     }
     for (size_t i = 1; i < languages.size(); ++i) {
