@@ -19,6 +19,8 @@ from run_e2e import Failure, Skip, check, listing, win, unescape  # noqa: E402
 SOURCE = base.SOURCE
 SAMPLE = os.path.join(SOURCE, "examples", "sample")
 CE_KEY = r"HKLM\SOFTWARE\Microsoft\Windows CE Services"
+SHELL_FOLDERS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+FOLDER_OPEN_KEY = r"HKCU\Software\Classes\Folder\shell\open\command"
 APP_PATH_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CEAPPMGR.EXE"
 
 PROGRESS_TITLE = "Unpacking files..."
@@ -32,6 +34,8 @@ XP_MISSING = b"Cannot install!\rPlease install Microsoft ActiveSync from www.mic
 EXISTS = (b"The specified directory already exists. Do you want to install the program there anyway? "
           b"(Existing versions will be overwritten!)\rTo update an installed version, install into the directory "
           b"it was installed in.")
+SAVE_QUESTION = (b"Do you want to save the files for the device to a folder instead? You can then copy the device cabinet "
+                 b"(.cab) to the device and open it there.")
 SUCCESS = b"Installation successful! Please follow the instructions in CE App manager."
 NOT_SUCCESSFUL = b"Installation NOT successful!"
 ABORTED = b"Installation aborted!"
@@ -396,8 +400,11 @@ def missing_appmgr_vista(s):
     clipboard."""
     pkg = s.package_dir("novista", inf(), APP_FILES)
     s.ce_dir("novista", with_appmgr=False)
-    seen = s.run_installer(pkg, ["msgbox|20000", "clipboard"] + s.shot_steps("devicecenter") + [f"click|{IDCANCEL}"])
-    check(box_texts(seen) == [(VISTA_MISSING, CAPTION.encode(), CAPTION)], f"messages {box_texts(seen)}")
+    seen = s.run_installer(pkg, ["msgbox|20000", "clipboard"] + s.shot_steps("devicecenter") +
+                           [f"click|{IDCANCEL}", "gone|10000"] + answer(IDNO))
+    check(box_texts(seen) == [(VISTA_MISSING, CAPTION.encode(), CAPTION), (SAVE_QUESTION, CAPTION.encode(), CAPTION)],
+          f"messages {box_texts(seen)}")
+    check(not destination_dialogs(seen), "no destination dialog expected")
     box = [w for w in distinct_windows(seen) if 0xFFFF in w["controls"]][0]
     check(IDOK in box["controls"] and IDCANCEL in box["controls"], f"buttons {box['controls']}")
     check(clipboard(seen) == DEVICE_CENTER_URL, f"clipboard {clipboard(seen)!r}")
@@ -438,13 +445,58 @@ def missing_appmgr_xp(s):
     key = r"HKCU\Software\Wine\AppDefaults\setupxp.exe"
     s.wine("reg", "add", key, "/v", "Version", "/d", "winxp64", "/f")
     try:
-        seen = s.run_installer(pkg, ["msgbox|20000", "clipboard", "click|1"], program="setupxp.exe")
+        seen = s.run_installer(pkg, ["msgbox|20000", "clipboard", "click|1", "gone|10000"] + answer(IDNO),
+                               program="setupxp.exe")
     finally:
         s.wine("reg", "delete", key, "/f")
-    check(box_texts(seen) == [(XP_MISSING, CAPTION.encode(), CAPTION)], f"messages {box_texts(seen)}")
+    check(box_texts(seen) == [(XP_MISSING, CAPTION.encode(), CAPTION), (SAVE_QUESTION, CAPTION.encode(), CAPTION)],
+          f"messages {box_texts(seen)}")
+    check(not destination_dialogs(seen), "no destination dialog expected")
     check(IDCANCEL not in seen.message_boxes()[0]["controls"], "only an OK button")
     check(clipboard(seen) == DEVICE_CENTER_URL, f"clipboard {clipboard(seen)!r}")
     check(seen.exit_code == 0, f"exit code {seen.exit_code}")
+
+
+def save_to_folder(s):
+    """No device manager, the folder chosen instead: German chosen, the destination proposed on the prefix's
+    desktop (pinned to a directory of the test); the German files arrive there, the final message names the
+    cabinet, the folder is opened (a stand-in takes the shell's open verb), CeAppMgr.exe is not started and the
+    launcher's TEMP ends up empty."""
+    if not (s.cepack and os.path.exists(s.cepack)):
+        raise Skip("needs cepack")
+    folder, package = os.path.join(s.work, "folder", "Tool"), os.path.join(s.work, "folder", "Tool.exe")
+    subprocess.run([s.cepack, "new", folder, "--title", "Test Tool", "--languages", "en,de"], check=True,
+                   capture_output=True)
+    shutil.copy(s.install, os.path.join(folder, "install.exe"))
+    shutil.copy(os.path.join(SAMPLE, "samplenotes.arm.cab"), os.path.join(folder, "testtool.arm.cab"))
+    s.cepack_build(package, folder)
+    inf_path = os.path.join(folder, "install.inf")
+    base, german = inf_texts(inf_path, b""), inf_texts(inf_path, b"d")
+    s.ce_dir("folder", with_appmgr=False)
+    desktop, opener, temp = s.dir("folder", "Desktop"), s.dir("folder", "opener"), s.dir("folder", "temp")
+    shutil.copy(s.appmgr, os.path.join(opener, "open.exe"))  # logs to CeAppMgr.log beside itself
+    s.wine("reg", "add", SHELL_FOLDERS_KEY, "/v", "Desktop", "/t", "REG_EXPAND_SZ", "/d", win(desktop), "/f")
+    s.wine("reg", "add", FOLDER_OPEN_KEY, "/ve", "/d", f'"{win(opener)}\\open.exe" "%1"', "/f")
+    dest = win(desktop) + "\\Test Tool"
+    try:
+        seen = s.drive([f"set|TEMP|{win(temp)}", f"set|TMP|{win(temp)}", f"start|{win(package)}"] +
+                       answer(IDOK, 30000) + answer(IDYES) + choose_language(1) + [f"dialog|{CAPTION}|20000"] +
+                       ["click|1", "msgbox|30000"] + s.shot_steps("folder") + ["click|1", "gone|10000", "wait|30000"],
+                       timeout=150)
+    finally:
+        s.wine("reg", "delete", FOLDER_OPEN_KEY, "/f")
+    asked = destination_dialogs(seen)
+    check(asked and asked[0]["controls"].get(101) == dest.encode(), f"proposed {asked and asked[0]['controls']}")
+    final = german["SavedToFolder"].replace(b"%s", dest.encode()) + b"\r\ntesttool.arm.cab"
+    missing = base["DeviceCenterMissing"].replace(b"%s", DEVICE_CENTER_URL)
+    check([b[0] for b in box_texts(seen)] == [missing, base["SaveToFolder"], final], f"messages {box_texts(seen)}")
+    got = sorted(os.listdir(os.path.join(desktop, "Test Tool")))
+    check(got == ["testtool.arm.cab", "testtool_de.ini"], f"desktop folder holds {got}")
+    opened = appmgr_calls(opener, started=1)
+    check(len(opened) == 1 and dest in opened[0], f"folder opened with {opened}")
+    check(seen.exit_code == 0, f"launcher exit code {seen.exit_code}")
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+    keep_full_shot(s, "folder")
 
 
 LANGS = b"Count=3\nDefault=1\n1=English\n2=Deutsch,d\n3=Nederlands,n"
@@ -676,6 +728,7 @@ def own_directory(s):
 
 
 SCENARIOS = [whole_road, new_package, subfolders_german, missing_inf, missing_appmgr_vista, appmgr_elsewhere, missing_appmgr_xp,
+             save_to_folder,
              language_fallback, single_language, no_selection, cancel_language, cancel_destination, existing_no,
              backup_names, missing_source, read_only_destination, cancel_third_file, no_ini, command_line_long,
              relative_destination, own_directory]
