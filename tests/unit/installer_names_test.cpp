@@ -152,4 +152,15 @@ TEST_F(InstallerNamesTest, CommandLineWithoutIniOrTooLongIsRefused) {
     EXPECT_EQ(BuildAppManagerCommandLine(exact, fitting), AppManagerLineTooLong);
 }
 
+TEST(CabinetLines, EachCabinetOnceTrimmedAndNeverBeyondTheBuffer) {
+    char lines[64] = "";
+    AppendCabinetLines(lines, sizeof lines, " app.arm.cab , app.x86.cab,,");
+    AppendCabinetLines(lines, sizeof lines, "APP.ARM.CAB,app.mips.cab");
+    EXPECT_STREQ(lines, "\r\napp.arm.cab\r\napp.x86.cab\r\napp.mips.cab");
+    // A name that does not fit is left out whole, not cut into another name.
+    char small[20] = "";
+    AppendCabinetLines(small, sizeof small, "a.cab,longer_name.cab,b.cab");
+    EXPECT_STREQ(small, "\r\na.cab\r\nb.cab");
+}
+
 }  // namespace
