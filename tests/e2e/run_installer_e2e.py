@@ -20,7 +20,7 @@ SOURCE = base.SOURCE
 SAMPLE = os.path.join(SOURCE, "examples", "sample")
 CE_KEY = r"HKLM\SOFTWARE\Microsoft\Windows CE Services"
 SHELL_FOLDERS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
-FOLDER_OPEN_KEY = r"HKCU\Software\Classes\Folder\shell\open\command"
+FOLDER_OPEN_KEY = r"HKCR\Folder\shell\open\command"
 APP_PATH_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CEAPPMGR.EXE"
 
 PROGRESS_TITLE = "Unpacking files..."
