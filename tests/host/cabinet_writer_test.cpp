@@ -210,29 +210,31 @@ CabinetSource NeverRead() {
     };
 }
 
+CabinetMember Unread(const std::string& name, uint64_t size = 0) { return {name, size, 0, 0, NeverRead()}; }
+
 TEST(CabinetWriterTest, RefusesWhatTheFormatCannotHoldBeforeWritingAnything) {
     struct Case {
         const char* why;
         std::vector<CabinetMember> members;
     };
     std::vector<CabinetMember> tooMany;
-    for (size_t i = 0; i <= cepack::CabinetMaxMembers; ++i) tooMany.push_back({"A.000", 0, 0, 0, NeverRead()});
+    for (size_t i = 0; i <= cepack::CabinetMaxMembers; ++i) tooMany.push_back(Unread("A.000"));
     std::vector<Case> cases = {
         {"no members", {}},
         {"65536 members", tooMany},
-        {"base over 8", {{"ABCDEFGHI.000", 0, 0, 0, NeverRead()}}},
-        {"extension over 3", {{"A.0000", 0, 0, 0, NeverRead()}}},
-        {"empty name", {{"", 0, 0, 0, NeverRead()}}},
-        {"no base", {{".000", 0, 0, 0, NeverRead()}}},
-        {"trailing dot", {{"A.", 0, 0, 0, NeverRead()}}},
-        {"two dots", {{"A.B.C", 0, 0, 0, NeverRead()}}},
-        {"blank", {{"A B.000", 0, 0, 0, NeverRead()}}},
-        {"path", {{"A\\B.000", 0, 0, 0, NeverRead()}}},
-        {"beyond ASCII", {{"\xC3\x89T\xC3\x89.000", 0, 0, 0, NeverRead()}}},
-        {"same name in other case", {{"a.000", 0, 0, 0, NeverRead()}, {"A.000", 0, 0, 0, NeverRead()}}},
-        {"one member over a folder", {{"A.000", cepack::CabinetMaxData + 1, 0, 0, NeverRead()}}},
+        {"base over 8", {Unread("ABCDEFGHI.000")}},
+        {"extension over 3", {Unread("A.0000")}},
+        {"empty name", {Unread("")}},
+        {"no base", {Unread(".000")}},
+        {"trailing dot", {Unread("A.")}},
+        {"two dots", {Unread("A.B.C")}},
+        {"blank", {Unread("A B.000")}},
+        {"path", {Unread("A\\B.000")}},
+        {"beyond ASCII", {Unread("\xC3\x89T\xC3\x89.000")}},
+        {"same name in other case", {Unread("a.000"), Unread("A.000")}},
+        {"one member over a folder", {Unread("A.000", cepack::CabinetMaxData + 1)}},
         {"members together over a folder",
-         {{"A.000", cepack::CabinetMaxData - 10, 0, 0, NeverRead()}, {"A.001", 11, 0, 0, NeverRead()}}},
+         {Unread("A.000", cepack::CabinetMaxData - 10), Unread("A.001", 11)}},
     };
     ScratchDir dir("cabw");
     for (const Case& c : cases) {
