@@ -49,6 +49,15 @@ struct NewOptions {
 };
 
 int RunBuild(const BuildOptions& options, const Streams& streams);
+
+// A device cabinet from the author's information file (cepack cab).
+struct CabOptions {
+    std::string output;
+    std::string input;  // the .inf
+    std::string cpu;    // --cpu: the tag of the sections merged over the untagged ones
+    bool compress = false;
+};
+int RunCab(const CabOptions& options, const Streams& streams);
 // A language of a new package: its code ("de") and the letter of its
 // sections, empty for the first, the default.
 struct NewLanguage {

@@ -1,0 +1,169 @@
+// cepack cab: the author's information file into a device cabinet. The .inf
+// is read and checked whole first; only a clean one gives a cabinet, written
+// as build writes its package (a temporary file renamed into place).
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "tools/cepack/cab_inf.h"
+#include "tools/cepack/cab_setup_file.h"
+#include "tools/cepack/cabinet_writer.h"
+#include "tools/cepack/cepack.h"
+#include "tools/cepack/host_paths.h"
+#include "tools/cepack/package_output.h"
+
+namespace cepack {
+
+namespace {
+
+constexpr unsigned SetupFileNumber = 0;
+constexpr unsigned SetupDllNumber = 999;
+
+// The name part of a member: the file's own name where it is a plain 8.3
+// one ("Blkjack.exe" gives "0Blkjack"), else its first six usable letters
+// in capitals and "~1" ("Win Game.wav" gives "WINGAM~1"), padded on the left
+// with "0" to eight, as the device cabinets the description shows. Only the
+// number identifies a member, so two alike are harmless.
+std::string MemberStem(const std::string& ownName) {
+    std::string name = ownName.substr(ownName.find_last_of("/\\") + 1);
+    std::string stem = name.substr(0, name.rfind('.'));
+    auto usable = [](unsigned char c) { return c < 0x80 && (std::isalnum(c) || std::strchr("_-~!#$&'()@^`{}", c)); };
+    bool plain = !stem.empty() && stem.size() <= 8;
+    for (unsigned char c : stem) plain = plain && usable(c);
+    if (!plain) {
+        std::string shortened;
+        for (unsigned char c : stem) {
+            if (usable(c) && c != '~' && shortened.size() < 6) shortened += static_cast<char>(std::toupper(c));
+        }
+        stem = shortened + "~1";
+    }
+    return std::string(8 - stem.size(), '0') + stem;
+}
+
+std::string MemberName(const std::string& ownName, unsigned number) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%03u", number % 1000);
+    return MemberStem(ownName) + "." + digits;
+}
+
+// A host file's bytes in pieces, open only while it is being read.
+CabinetSource FileSource(const std::string& path) {
+    std::shared_ptr<FILE> file;
+    return [path, file](uint8_t* out, size_t capacity, size_t* got, std::string* error) mutable {
+        if (!file) {
+            FILE* opened = OpenHostFile(HostPath(path), "rb");
+            if (!opened) {
+                *error = path + ": can't be opened";
+                return false;
+            }
+            file.reset(opened, std::fclose);
+        }
+        *got = std::fread(out, 1, capacity, file.get());
+        if (*got == 0 && std::ferror(file.get())) {
+            *error = path + ": can't be read";
+            return false;
+        }
+        if (*got == 0) file.reset();
+        return true;
+    };
+}
+
+CabinetSource MemorySource(const std::string& bytes) {
+    auto at = std::make_shared<size_t>(0);
+    return [bytes, at](uint8_t* out, size_t capacity, size_t* got, std::string*) {
+        *got = std::min(capacity, bytes.size() - *at);
+        std::memcpy(out, bytes.data() + *at, *got);
+        *at += *got;
+        return true;
+    };
+}
+
+bool AddFileMember(const std::string& path, const std::string& ownName, unsigned number,
+                   const std::optional<time_t>& epoch, std::vector<CabinetMember>* members, const Streams& streams) {
+    HostFileInfo info;
+    if (!ReadHostFileInfo(HostPath(path), &info)) {
+        streams.err << "cepack: " << path << ": can't be read\n";
+        return false;
+    }
+    uint32_t stamp = DosDateTimeOf(ClampTime(info.modified, epoch));
+    members->push_back({MemberName(ownName, number), info.size, static_cast<uint16_t>(stamp >> 16),
+                        static_cast<uint16_t>(stamp & 0xFFFF), FileSource(path)});
+    return true;
+}
+
+void ReportFindings(const std::string& inf, const std::vector<InfFinding>& findings, const Streams& streams) {
+    for (const InfFinding& f : findings) {
+        streams.err << inf;
+        if (f.line != 0) streams.err << ":" << f.line;
+        streams.err << (f.error ? ": error: " : ": warning: ");
+        if (!f.section.empty()) {
+            streams.err << "[" << f.section << "]";
+            if (!f.key.empty()) streams.err << " " << f.key;
+            streams.err << ": ";
+        }
+        streams.err << f.message << "\n";
+    }
+}
+
+}  // namespace
+
+int RunCab(const CabOptions& options, const Streams& streams) {
+    HostFileInfo infInfo;
+    if (!ReadHostFileInfo(HostPath(options.input), &infInfo)) {
+        streams.err << "cepack: " << options.input << ": no such file\n";
+        return ExitNoInput;
+    }
+    CabApplication app;
+    std::vector<InfFinding> findings;
+    bool clean = ReadCabInf(options.input, options.cpu, &app, &findings);
+    ReportFindings(options.input, findings, streams);
+    if (!clean) {
+        streams.err << "cepack: nothing written: the information file has errors\n";
+        return ExitRefused;
+    }
+    std::string setupFile, error;
+    if (!BuildSetupFile(app, &setupFile, &error)) {
+        streams.err << "cepack: " << options.input << ": " << error << "\n" << "cepack: nothing written\n";
+        return ExitRefused;
+    }
+
+    // The setup file first, then the others from the highest number down.
+    std::optional<time_t> epoch = SourceDateEpoch(streams.err);
+    std::vector<CabinetMember> members;
+    uint32_t stamp = DosDateTimeOf(ClampTime(infInfo.modified, epoch));
+    members.push_back({MemberName(Utf8Of(HostPath(options.input).filename()), SetupFileNumber), setupFile.size(),
+                       static_cast<uint16_t>(stamp >> 16), static_cast<uint16_t>(stamp & 0xFFFF),
+                       MemorySource(setupFile)});
+    if (!app.setupDll.empty() && !AddFileMember(app.setupDll, app.setupDllOwnName, SetupDllNumber, epoch, &members, streams)) {
+        return ExitNoInput;
+    }
+    for (size_t i = app.files.size(); i-- > 0;) {
+        const CabFile& f = app.files[i];
+        if (!AddFileMember(f.source, f.ownName, static_cast<unsigned>(i + 1), epoch, &members, streams)) return ExitNoInput;
+    }
+
+    PackageOutput output(HostPath(options.output));
+    if (!output.File()) {
+        streams.err << "cepack: " << options.output << ": can't create the output file\n";
+        return ExitWriteError;
+    }
+    CabinetCompression compression = options.compress ? CabinetCompression::Mszip : CabinetCompression::None;
+    if (!WriteCabinet(output.File(), members, compression, &error)) {
+        streams.err << "cepack: " << options.output << ": " << error << "\n";
+        return ExitWriteError;
+    }
+    std::string reason;
+    if (!output.Commit(false, &reason)) {
+        streams.err << "cepack: " << options.output << ": can't be written: " << reason << "\n";
+        return ExitWriteError;
+    }
+    streams.out << "cepack: wrote " << options.output << ": " << app.files.size() << " files, "
+                << app.registry.size() << " registry values, " << app.shortcuts.size() << " shortcuts\n";
+    return ExitOk;
+}
+
+}  // namespace cepack
