@@ -185,6 +185,7 @@ private:
     void ReadDevice();
     void ReadSources();
     void ReadDestinations();
+    std::optional<std::vector<std::string>> PathParts(const std::string& path, int line, const std::string& section);
     std::optional<size_t> DirectoryOf(const std::string& path, int line, const std::string& section);
     std::string SourcePath(const std::string& name, int line, const std::string& section, const std::string& key);
     void ReadCopySection(const std::string& name, int line);
@@ -507,10 +508,10 @@ void InfReader::ReadDestinations() {
     }
 }
 
-// The device directory of a path such as "%CE1%\App\data", added once.
-std::optional<size_t> InfReader::DirectoryOf(const std::string& path, int line, const std::string& section) {
-    CabDirectory dir;
-    std::string part, key;
+// A device path such as "%CE1%\App\data" in parts, each in code page 1252.
+std::optional<std::vector<std::string>> InfReader::PathParts(const std::string& path, int line, const std::string& section) {
+    std::vector<std::string> parts;
+    std::string part;
     for (size_t i = 0; i <= path.size(); ++i) {
         if (i < path.size() && path[i] != '\\' && path[i] != '/') {
             part += path[i];
@@ -520,15 +521,23 @@ std::optional<size_t> InfReader::DirectoryOf(const std::string& path, int line, 
         if (!part.empty() && part != ".") {
             std::string ansi;
             if (!Ansi(part, line, section, "", &ansi)) return std::nullopt;
-            dir.parts.push_back(ansi);
-            key += FoldedName(ansi) + '\\';
+            parts.push_back(ansi);
         }
         part.clear();
     }
+    return parts;
+}
+
+// The device directory of a path, added on first use.
+std::optional<size_t> InfReader::DirectoryOf(const std::string& path, int line, const std::string& section) {
+    std::optional<std::vector<std::string>> parts = PathParts(path, line, section);
+    if (!parts) return std::nullopt;
+    std::string key;
+    for (const std::string& part : *parts) key += FoldedName(part) + '\\';
     auto found = directoryIndex_.find(key);
     if (found != directoryIndex_.end()) return found->second;
     directoryIndex_[key] = app_->directories.size();
-    app_->directories.push_back(dir);
+    app_->directories.push_back(CabDirectory{*parts});
     return app_->directories.size() - 1;
 }
 
@@ -701,15 +710,15 @@ void InfReader::ReadShortcutSection(const std::string& name) {
             continue;
         }
         link.toFile = n == 0;
-        std::optional<size_t> at = DirectoryOf(where, e.line, s->name);
-        if (!at) continue;
-        const CabDirectory base = app_->directories[*at];
-        if (base.parts.empty() || !IsDirectoryMacro(base.parts[0])) {
+        // Where the link goes is no directory of the application: not in DIRS.
+        std::optional<std::vector<std::string>> base = PathParts(where, e.line, s->name);
+        if (!base) continue;
+        if (base->empty() || !IsDirectoryMacro((*base)[0])) {
             Error(e.line, s->name, linkName, "a shortcut's directory starts with %CE1%..%CE17% or %InstallDir%");
             continue;
         }
-        link.base = base.parts[0] == "%InstallDir%" ? 0 : static_cast<uint16_t>(std::stoi(base.parts[0].substr(3)));
-        link.name.assign(base.parts.begin() + 1, base.parts.end());
+        link.base = (*base)[0] == "%InstallDir%" ? 0 : static_cast<uint16_t>(std::stoi((*base)[0].substr(3)));
+        link.name.assign(base->begin() + 1, base->end());
         std::string ansi;
         if (!Ansi(linkName, e.line, s->name, linkName, &ansi)) continue;
         link.name.push_back(ansi);
