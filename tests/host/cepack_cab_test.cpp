@@ -303,6 +303,19 @@ std::string ManyCopies() {
     return lines;
 }
 
+// [Strings] whose values double at each of 24 levels, or nest 40 deep.
+std::string Use(int i) { return std::string("%S").append(std::to_string(i)).append("%"); }
+std::string Doubling() {
+    std::string lines = "[Strings]\nS0 = x\n";
+    for (int i = 1; i <= 24; ++i) lines.append("S").append(std::to_string(i)).append(" = ").append(Use(i - 1)).append(Use(i - 1)).append("\n");
+    return lines;
+}
+std::string Nesting() {
+    std::string lines = "[Strings]\nS40 = x\n";
+    for (int i = 0; i < 40; ++i) lines.append("S").append(std::to_string(i)).append(" = ").append(Use(i + 1)).append("\n");
+    return lines;
+}
+
 TEST_F(CepackCabTest, EachFaultOfTheInformationFileIsFoundAtItsLine) {
     struct Row {
         const char* name;
@@ -345,6 +358,11 @@ TEST_F(CepackCabTest, EachFaultOfTheInformationFileIsFoundAtItsLine) {
         {"version no number", {{"4.20", "four"}}, "", 6, ":12: error: [CEDevice] VersionMin: ", "\"four\" is no version"},
         {"too many files", {{"[Files.App]\nnotes.exe\n", ManyCopies()}}, "", 6, ": error: ",
          "999 files: a device cabinet numbers at most 998"},
+        {"strings doubling", {{"\"Acme\"", "%S24%"}, {"[Strings]\n", Doubling()}}, "", 6, ":3: error: [Version] Provider: ",
+         "grows past 65536 bytes"},
+        {"strings nesting", {{"\"Acme\"", "%S0%"}, {"[Strings]\n", Nesting()}}, "", 6, ":3: error: [Version] Provider: ",
+         "nests strings more than 32 deep"},
+        {"a NUL byte", {{"Sub = ", std::string("Sub = \0", 7)}}, "", 6, ":9: error: ", "a NUL byte"},
         {"beyond code page 1252", {{"\"Notes\"", "\"Notes \xCE\xA9\""}}, "", 6, ":6: error: [CEStrings] AppName: ",
          "has a character that code page 1252"},
     };

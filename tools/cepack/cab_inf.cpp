@@ -137,6 +137,9 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t* value) {
     return true;
 }
 
+constexpr size_t MaxNesting = 32;
+constexpr size_t MaxExpanded = 0x10000;  // no field of the setup file holds more
+
 const uint32_t KnownProcessors[] = {0,    103,  104,  386,   486,   586,   601,   603,   604,  620,  821,
                                     1824, 2080, 2336, 2577,  4000,  10003, 10004, 10005, 21064, 70001};
 
@@ -228,6 +231,11 @@ void InfReader::Parse(const std::string& text) {
         at = end + 1;
         ++number;
         if (!physical.empty() && physical.back() == '\r') physical.pop_back();
+        // The setup file's texts end at a NUL: one inside would cut them short.
+        if (physical.find('\0') != std::string::npos) {
+            Error(number, "", "", "a NUL byte; the line is not read");
+            continue;
+        }
         std::string line = Trim(WithoutComment(physical));
         if (pending.empty()) pendingLine = number;
         if (!line.empty() && line.back() == '\\' && at <= text.size()) {
@@ -342,11 +350,20 @@ bool InfReader::Expand(const std::string& text, int line, const std::string& sec
             Error(line, section, key, "%" + name + "% is defined in terms of itself");
             return false;
         }
+        // Strings within strings could nest past the stack or double at each level.
+        if (visiting->size() > MaxNesting) {
+            Error(line, section, key, "%" + name + "% nests strings more than " + std::to_string(MaxNesting) + " deep");
+            return false;
+        }
         std::string inner;
         bool ok = Expand(found->second.first, line, section, key, &inner, visiting);
         visiting->erase(FoldedName(name));
         if (!ok) return false;
         *out += inner;
+        if (out->size() > MaxExpanded) {
+            Error(line, section, key, "the value grows past " + std::to_string(MaxExpanded) + " bytes with its %strings%");
+            return false;
+        }
     }
     return true;
 }
@@ -520,7 +537,7 @@ std::optional<std::vector<std::string>> InfReader::PathParts(const std::string& 
         part = Trim(part);
         if (!part.empty() && part != ".") {
             std::string ansi;
-            if (!Ansi(part, line, section, "", &ansi)) return std::nullopt;
+            if (!Ansi(IsDirectoryMacro(part) ? CanonicalMacro(part) : part, line, section, "", &ansi)) return std::nullopt;
             parts.push_back(ansi);
         }
         part.clear();
