@@ -23,7 +23,7 @@ namespace {
 constexpr unsigned SetupFileNumber = 0;
 constexpr unsigned SetupDllNumber = 999;
 
-// The name part of a member: the file's own name where it is a plain 8.3
+// The stem of a member's name: the file's own name where it is a plain 8.3
 // one ("Blkjack.exe" gives "0Blkjack"), else its first six usable letters
 // in capitals and "~1" ("Win Game.wav" gives "WINGAM~1"), padded on the left
 // with "0" to eight, as the device cabinets the description shows. Only the

@@ -82,17 +82,17 @@ std::string WithoutComment(const std::string& line) {
 
 // Splits at the separator outside quotes.
 std::vector<std::string> SplitOutsideQuotes(const std::string& text, char separator, size_t most) {
-    std::vector<std::string> parts(1);
+    std::vector<std::string> names(1);
     bool quoted = false;
     for (char c : text) {
         if (c == '"') quoted = !quoted;
-        if (c == separator && !quoted && parts.size() < most) {
-            parts.emplace_back();
+        if (c == separator && !quoted && names.size() < most) {
+            names.emplace_back();
         } else {
-            parts.back() += c;
+            names.back() += c;
         }
     }
-    return parts;
+    return names;
 }
 
 // A field as written: blanks around it dropped, quotes taken off ("" inside
@@ -145,16 +145,16 @@ const uint32_t KnownProcessors[] = {0,    103,  104,  386,   486,   586,   601, 
 
 const char* const TaggableSections[] = {"CEDevice", "DefaultInstall", "SourceDisksNames", "SourceDisksFiles"};
 
-bool IsDirectoryMacro(const std::string& part) {
-    if (EqualFolded(part, "%InstallDir%")) return true;
+bool IsDirectoryMacro(const std::string& text) {
+    if (EqualFolded(text, "%InstallDir%")) return true;
     uint64_t n = 0;
-    return part.size() >= 5 && EqualFolded(part.substr(0, 3), "%CE") && part.back() == '%' &&
-           ParseNumber(part.substr(3, part.size() - 4), 17, &n) && n >= 1 && std::isdigit(static_cast<unsigned char>(part[3]));
+    return text.size() >= 5 && EqualFolded(text.substr(0, 3), "%CE") && text.back() == '%' &&
+           ParseNumber(text.substr(3, text.size() - 4), 17, &n) && n >= 1 && std::isdigit(static_cast<unsigned char>(text[3]));
 }
 
 // "%ce1%" as the device knows it: "%CE1%", "%InstallDir%".
-std::string CanonicalMacro(const std::string& part) {
-    return EqualFolded(part, "%InstallDir%") ? "%InstallDir%" : "%CE" + part.substr(3);
+std::string CanonicalMacro(const std::string& text) {
+    return EqualFolded(text, "%InstallDir%") ? "%InstallDir%" : "%CE" + text.substr(3);
 }
 
 class InfReader {
@@ -188,7 +188,7 @@ private:
     void ReadDevice();
     void ReadSources();
     void ReadDestinations();
-    std::optional<std::vector<std::string>> PathParts(const std::string& path, int line, const std::string& section);
+    std::optional<std::vector<std::string>> FolderNames(const std::string& path, int line, const std::string& section);
     std::optional<size_t> DirectoryOf(const std::string& path, int line, const std::string& section);
     std::string SourcePath(const std::string& name, int line, const std::string& section, const std::string& key);
     void ReadCopySection(const std::string& name, int line);
@@ -211,7 +211,7 @@ private:
     std::map<std::string, std::string> disks_;  // disk id: folder
     std::map<std::string, Source> sources_;     // folded file name
     std::map<std::string, std::pair<std::string, int>> destinations_;  // folded section: path, line
-    std::map<std::string, size_t> directoryIndex_;                    // folded joined parts
+    std::map<std::string, size_t> directoryIndex_;                    // folded joined names
     std::set<std::string> destinationNames_;                           // directory index + folded name
     std::map<std::string, size_t> fileByName_;                         // folded device name: first file
     bool installDirUsed_ = false;
@@ -468,9 +468,9 @@ void InfReader::ReadDevice() {
             }
         } else if (EqualFolded(e.key, "VersionMin") || EqualFolded(e.key, "VersionMax")) {
             if (value.empty()) continue;
-            std::vector<std::string> parts = SplitOutsideQuotes(value, '.', 2);
+            std::vector<std::string> names = SplitOutsideQuotes(value, '.', 2);
             uint64_t major = 0, minor = 0;
-            if (!ParseNumber(parts[0], 0xFFFFFFFF, &major) || (parts.size() == 2 && !ParseNumber(parts[1], 0xFFFFFFFF, &minor))) {
+            if (!ParseNumber(names[0], 0xFFFFFFFF, &major) || (names.size() == 2 && !ParseNumber(names[1], 0xFFFFFFFF, &minor))) {
                 Error(e.line, section, e.key, "\"" + value + "\" is no version MAJOR.MINOR");
                 continue;
             }
@@ -525,36 +525,36 @@ void InfReader::ReadDestinations() {
     }
 }
 
-// A device path such as "%CE1%\App\data" in parts, each in code page 1252.
-std::optional<std::vector<std::string>> InfReader::PathParts(const std::string& path, int line, const std::string& section) {
-    std::vector<std::string> parts;
-    std::string part;
+// A device path such as "%CE1%\App\data" in names, each in code page 1252.
+std::optional<std::vector<std::string>> InfReader::FolderNames(const std::string& path, int line, const std::string& section) {
+    std::vector<std::string> names;
+    std::string folder;
     for (size_t i = 0; i <= path.size(); ++i) {
         if (i < path.size() && path[i] != '\\' && path[i] != '/') {
-            part += path[i];
+            folder += path[i];
             continue;
         }
-        part = Trim(part);
-        if (!part.empty() && part != ".") {
+        folder = Trim(folder);
+        if (!folder.empty() && folder != ".") {
             std::string ansi;
-            if (!Ansi(IsDirectoryMacro(part) ? CanonicalMacro(part) : part, line, section, "", &ansi)) return std::nullopt;
-            parts.push_back(ansi);
+            if (!Ansi(IsDirectoryMacro(folder) ? CanonicalMacro(folder) : folder, line, section, "", &ansi)) return std::nullopt;
+            names.push_back(ansi);
         }
-        part.clear();
+        folder.clear();
     }
-    return parts;
+    return names;
 }
 
 // The device directory of a path, added on first use.
 std::optional<size_t> InfReader::DirectoryOf(const std::string& path, int line, const std::string& section) {
-    std::optional<std::vector<std::string>> parts = PathParts(path, line, section);
-    if (!parts) return std::nullopt;
+    std::optional<std::vector<std::string>> names = FolderNames(path, line, section);
+    if (!names) return std::nullopt;
     std::string key;
-    for (const std::string& part : *parts) key += FoldedName(part) + '\\';
+    for (const std::string& folder : *names) key += FoldedName(folder) + '\\';
     auto found = directoryIndex_.find(key);
     if (found != directoryIndex_.end()) return found->second;
     directoryIndex_[key] = app_->directories.size();
-    app_->directories.push_back(CabDirectory{*parts});
+    app_->directories.push_back(CabDirectory{*names});
     return app_->directories.size() - 1;
 }
 
@@ -600,7 +600,7 @@ void InfReader::ReadCopySection(const std::string& name, int line) {
     if (!dir) return;
     for (const Entry& e : s->entries) {
         bool ok = true;
-        if (e.hasKey) Warn(e.line, s->name, e.key, "a copy line is DESTINATION,SOURCE,,FLAGS; '=' read as part of the name");
+        if (e.hasKey) Warn(e.line, s->name, e.key, "a copy line is DESTINATION,SOURCE,,FLAGS; '=' kept in the name");
         std::string target = e.hasKey ? e.key + "=" + Field(e, 0, s->name, &ok) : Field(e, 0, s->name, &ok);
         std::string source = Field(e, 1, s->name, &ok), flags = Field(e, 3, s->name, &ok);
         if (!ok) continue;
@@ -662,15 +662,15 @@ void InfReader::ReadRegistrySection(const std::string& name) {
             Warn(e.line, s->name, f[2], "only the type and no-clobber (0x2) flags are carried to the device");
         }
         v.flags = static_cast<uint32_t>(flags) & (CabRegTypeMask | CabRegNoClobber);
-        std::string part;
+        std::string level;
         for (size_t i = 0; i <= f[1].size(); ++i) {
             if (i < f[1].size() && f[1][i] != '\\') {
-                part += f[1][i];
-            } else if (!part.empty()) {
+                level += f[1][i];
+            } else if (!level.empty()) {
                 std::string ansi;
-                ok = ok && Ansi(part, e.line, s->name, f[2], &ansi);
+                ok = ok && Ansi(level, e.line, s->name, f[2], &ansi);
                 v.key.push_back(ansi);
-                part.clear();
+                level.clear();
             }
         }
         ok = ok && Ansi(f[2], e.line, s->name, f[2], &v.name);
@@ -728,7 +728,7 @@ void InfReader::ReadShortcutSection(const std::string& name) {
         }
         link.toFile = n == 0;
         // Where the link goes is no directory of the application: not in DIRS.
-        std::optional<std::vector<std::string>> base = PathParts(where, e.line, s->name);
+        std::optional<std::vector<std::string>> base = FolderNames(where, e.line, s->name);
         if (!base) continue;
         if (base->empty() || !IsDirectoryMacro((*base)[0])) {
             Error(e.line, s->name, linkName, "a shortcut's directory starts with %CE1%..%CE17% or %InstallDir%");

@@ -27,10 +27,10 @@ struct InfFinding {
     std::string message;
 };
 
-// A directory on the device: its path's parts, the first of which may be
+// A directory on the device: its path's names, the first of which may be
 // "%CEn%" or "%InstallDir%".
 struct CabDirectory {
-    std::vector<std::string> parts;
+    std::vector<std::string> names;
 };
 
 struct CabFile {
@@ -53,7 +53,7 @@ constexpr uint32_t CabRegNoClobber = 0x00000002;
 
 struct CabRegistryValue {
     uint16_t root = 0;               // 1 HKCR, 2 HKCU, 3 HKLM, 4 HKU
-    std::vector<std::string> key;    // the key's path, part by part
+    std::vector<std::string> key;    // the key's path, name by name
     std::string name;                // empty: the key's default value
     uint32_t flags = 0;              // a CabRegistryType, perhaps with CabRegNoClobber
     std::vector<std::string> strings;  // a string (one) or a multi-string

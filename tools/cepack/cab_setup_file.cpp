@@ -63,11 +63,11 @@ private:
         return id;
     }
     // A path as string IDs ending in 0, the form of DIRS, REGHIVES and LINKS.
-    std::string Spec(const std::vector<std::string>& parts) {
-        std::string spec;
-        for (const std::string& part : parts) Put16(&spec, StringId(part));
-        Put16(&spec, 0);
-        return spec;
+    std::string IdPath(const std::vector<std::string>& names) {
+        std::string ids;
+        for (const std::string& name : names) Put16(&ids, StringId(name));
+        Put16(&ids, 0);
+        return ids;
     }
     bool Fits(size_t value, const char* what, std::string* error) {
         if (value <= Max16 && ids_.size() <= Max16) return true;
@@ -88,11 +88,11 @@ private:
 
 bool SetupFileWriter::MakeDirs(std::string* error) {
     for (size_t i = 0; i < app_.directories.size(); ++i) {
-        std::string spec = Spec(app_.directories[i].parts);
-        if (!Fits(i + 1, "directories", error) || !Fits(spec.size(), "a directory's path", error)) return false;
+        std::string ids = IdPath(app_.directories[i].names);
+        if (!Fits(i + 1, "directories", error) || !Fits(ids.size(), "a directory's path", error)) return false;
         Put16(&dirs_, static_cast<uint32_t>(i + 1));
-        Put16(&dirs_, static_cast<uint32_t>(spec.size()));
-        dirs_ += spec;
+        Put16(&dirs_, static_cast<uint32_t>(ids.size()));
+        dirs_ += ids;
     }
     return true;
 }
@@ -117,17 +117,17 @@ bool SetupFileWriter::MakeRegistry(std::string* error) {
     for (size_t i = 0; i < app_.registry.size(); ++i) {
         const CabRegistryValue& v = app_.registry[i];
         std::string hiveKey(1, static_cast<char>(v.root));
-        for (const std::string& part : v.key) hiveKey += part + '\0';
+        for (const std::string& level : v.key) hiveKey += level + '\0';
         auto hive = hiveIds.find(hiveKey);
         if (hive == hiveIds.end()) {
-            std::string spec = Spec(v.key);
-            if (!Fits(hiveCount_ + 1, "registry keys", error) || !Fits(spec.size(), "a registry key's path", error)) return false;
+            std::string ids = IdPath(v.key);
+            if (!Fits(hiveCount_ + 1, "registry keys", error) || !Fits(ids.size(), "a registry key's path", error)) return false;
             hive = hiveIds.emplace(hiveKey, static_cast<uint16_t>(++hiveCount_)).first;
             Put16(&hives_, hive->second);
             Put16(&hives_, v.root);
             Put16(&hives_, 0);  // purpose unknown; "usually 0"
-            Put16(&hives_, static_cast<uint32_t>(spec.size()));
-            hives_ += spec;
+            Put16(&hives_, static_cast<uint32_t>(ids.size()));
+            hives_ += ids;
         }
         std::string data = v.name + '\0';
         bool substitute = false;
@@ -154,17 +154,17 @@ bool SetupFileWriter::MakeRegistry(std::string* error) {
 bool SetupFileWriter::MakeLinks(std::string* error) {
     for (size_t i = 0; i < app_.shortcuts.size(); ++i) {
         const CabShortcut& s = app_.shortcuts[i];
-        std::string spec = Spec(s.name);
+        std::string ids = IdPath(s.name);
         // A file by its FILES ID; a directory by its DIRS ID, 0 for %InstallDir%.
         size_t target = s.toFile ? s.target + 1 : s.target;
-        if (!Fits(i + 1, "shortcuts", error) || !Fits(spec.size(), "a shortcut's path", error)) return false;
+        if (!Fits(i + 1, "shortcuts", error) || !Fits(ids.size(), "a shortcut's path", error)) return false;
         Put16(&links_, static_cast<uint32_t>(i + 1));
         Put16(&links_, 0);  // purpose unknown
         Put16(&links_, s.base);
         Put16(&links_, static_cast<uint32_t>(target));
         Put16(&links_, s.toFile ? 1 : 0);
-        Put16(&links_, static_cast<uint32_t>(spec.size()));
-        links_ += spec;
+        Put16(&links_, static_cast<uint32_t>(ids.size()));
+        links_ += ids;
     }
     return true;
 }
