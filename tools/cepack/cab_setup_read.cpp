@@ -86,7 +86,9 @@ void Parser::Header() {
               std::to_string(b_.size()));
     }
     std::string raw;
+    size_t before = f_->size();
     m_->application = HeaderString(HeaderAppName, "application name", &raw);
+    bool appNameRead = f_->size() == before;
     m_->provider = HeaderString(HeaderProvider, "provider", &raw);
     HeaderString(HeaderUnsupported, "list of unsupported platforms", &raw);
     // Consecutive NUL-terminated names, ended by an empty one.
@@ -96,7 +98,7 @@ void Parser::Header() {
         m_->unsupported.push_back(raw.substr(at, nul == std::string::npos ? std::string::npos : nul - at));
         at = nul == std::string::npos ? raw.size() : nul + 1;
     }
-    if (m_->application.empty()) Error("names no application");
+    if (m_->application.empty() && appNameRead) Error("names no application");
 }
 
 // One of the header's strings by its 16-bit offset and length; *raw gets all
