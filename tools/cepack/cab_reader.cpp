@@ -233,6 +233,9 @@ bool CabReader::ReadMember(size_t index, size_t limit, std::vector<uint8_t>* out
     }
     const uint64_t begin = file.offset, end = begin + file.size;
     if (file.size == 0) return true;
+    if (end > static_cast<uint64_t>(folder.blocks) * BlockMax) {  // before anything is allocated for it
+        return Fail(findings, "is damaged: member " + file.name + " runs past the end of its folder's data");
+    }
     out->reserve(file.size);
     MszipDecoder decoder;
     std::vector<uint8_t> head, data, plain(BlockMax);
