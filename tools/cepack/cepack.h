@@ -72,6 +72,8 @@ int RunList(const std::string& package, const Streams& streams);
 int RunVerify(const std::string& package, const Streams& streams);
 int RunExtract(const std::string& package, const std::string& directory, const Streams& streams);
 int RunLint(const std::string& directory, const Streams& streams);
+// cepack cab --show: what a device cabinet installs, one item a line.
+int RunCabShow(const std::string& cabinet, const Streams& streams);
 int RunCommandLine(int argc, char** argv, const Streams& streams);
 
 struct LintOptions {

@@ -20,6 +20,7 @@ const char* const HelpText =
     "       cepack verify PACKAGE\n"
     "       cepack extract PACKAGE DIR\n"
     "       cepack lint DIR\n"
+    "       cepack cab --show FILE.cab\n"
     "       cepack --version\n"
     "\n"
     "build    packs every file below DIR (sorted, deflated at the best level or\n"
@@ -87,11 +88,18 @@ const char* const HelpText =
     "         the same language's list, an Uninstall name; every such cabinet\n"
     "         read as the application manager meets it: a whole cabinet (MSCF,\n"
     "         not cut short) holding a device setup file NAME.000, which must\n"
-    "         start with MSCE where it is stored uncompressed. One line per\n"
+    "         start with MSCE where it is stored uncompressed, and whose setup\n"
+    "         file (stored or MSZIP) is read as cab --show reads it. One line per\n"
     "         finding, FILE:LINE: error|warning: [SECTION] KEY: message, then a\n"
     "         count; only errors make the exit status 6. The folder's names get\n"
     "         build's checks as errors. Text from the author's files, read in\n"
     "         code page 1252, is shown as UTF-8.\n"
+    "cab --show  prints what a device cabinet does on the device, whoever made\n"
+    "         it: application, provider, CPU and version bounds, then one line\n"
+    "         per directory, file (its member and destination), registry value\n"
+    "         and shortcut. Uncompressed and MSZIP cabinets; LZX and Quantum\n"
+    "         ones are refused. Exit status 3 for no cabinet, 4 for one that is\n"
+    "         damaged or compressed in a way cepack cannot read.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -222,6 +230,9 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
     if (command == "verify" && args.size() == 1) return RunVerify(args[0], s);
     if (command == "extract" && args.size() == 2) return RunExtract(args[0], args[1], s);
     if (command == "lint" && args.size() == 1) return RunLint(args[0], s);
+    if (command == "cab" && !args.empty() && args[0] == "--show") {
+        return args.size() == 2 ? RunCabShow(args[1], s) : Usage(s, "cab --show takes one cabinet");
+    }
     if (command == "list" || command == "verify" || command == "extract" || command == "lint") {
         return Usage(s, command + ": wrong number of arguments");
     }
