@@ -16,11 +16,11 @@ const char* const HelpText =
     "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint] DIR\n"
     "       cepack new DIR --title TITLE [--languages en,de,fr] [--cab FILE.cab]\n"
     "       cepack cab -o OUT.cab [--cpu TAG] [--compress] FILE.inf\n"
+    "       cepack cab --show FILE.cab\n"
     "       cepack list PACKAGE\n"
     "       cepack verify PACKAGE\n"
     "       cepack extract PACKAGE DIR\n"
     "       cepack lint DIR\n"
-    "       cepack cab --show FILE.cab\n"
     "       cepack --version\n"
     "\n"
     "build    packs every file below DIR (sorted, deflated at the best level or\n"
@@ -73,6 +73,12 @@ const char* const HelpText =
     "         same input gives the same bytes. Stored uncompressed, as most\n"
     "         device cabinets are; --compress uses MSZIP, which only devices\n"
     "         whose installer reads it take (see docs/authoring.md).\n"
+    "cab --show prints what a device cabinet does on the device, whoever made\n"
+    "         it: application, provider, CPU and version bounds, then one line\n"
+    "         per directory, file (its member and destination), registry value\n"
+    "         and shortcut. Uncompressed and MSZIP cabinets; LZX and Quantum\n"
+    "         ones are refused. Exit status 3 for no cabinet, 4 for one that is\n"
+    "         damaged or compressed in a way cepack cannot read.\n"
     "list     one line per entry: size, compressed size, method, date, name.\n"
     "verify   test-extracts every entry with the launcher's engine into a\n"
     "         private temporary directory and checks its CRC.\n"
@@ -94,12 +100,6 @@ const char* const HelpText =
     "         count; only errors make the exit status 6. The folder's names get\n"
     "         build's checks as errors. Text from the author's files, read in\n"
     "         code page 1252, is shown as UTF-8.\n"
-    "cab --show  prints what a device cabinet does on the device, whoever made\n"
-    "         it: application, provider, CPU and version bounds, then one line\n"
-    "         per directory, file (its member and destination), registry value\n"
-    "         and shortcut. Uncompressed and MSZIP cabinets; LZX and Quantum\n"
-    "         ones are refused. Exit status 3 for no cabinet, 4 for one that is\n"
-    "         damaged or compressed in a way cepack cannot read.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -225,14 +225,14 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
     SetUseLongNames(true);
     if (command == "build") return ParseBuild(args, s);
     if (command == "new") return ParseNew(args, s);
+    if (command == "cab" && !args.empty() && args[0] == "--show") {
+        return args.size() == 2 ? RunCabShow(args[1], s) : Usage(s, "cab --show takes one cabinet");
+    }
     if (command == "cab") return ParseCab(args, s);
     if (command == "list" && args.size() == 1) return RunList(args[0], s);
     if (command == "verify" && args.size() == 1) return RunVerify(args[0], s);
     if (command == "extract" && args.size() == 2) return RunExtract(args[0], args[1], s);
     if (command == "lint" && args.size() == 1) return RunLint(args[0], s);
-    if (command == "cab" && !args.empty() && args[0] == "--show") {
-        return args.size() == 2 ? RunCabShow(args[1], s) : Usage(s, "cab --show takes one cabinet");
-    }
     if (command == "list" || command == "verify" || command == "extract" || command == "lint") {
         return Usage(s, command + ": wrong number of arguments");
     }
