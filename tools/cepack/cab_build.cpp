@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "tools/cepack/cab_build.h"
 #include "tools/cepack/cab_inf.h"
 #include "tools/cepack/cab_setup_file.h"
 #include "tools/cepack/cabinet_writer.h"
@@ -111,33 +112,38 @@ void ReportFindings(const std::string& inf, const std::vector<InfFinding>& findi
 
 }  // namespace
 
-int RunCab(const CabOptions& options, const Streams& streams) {
+int PrepareCab(const std::string& inf, const std::string& cpu, PreparedCab* prepared, const Streams& streams) {
     HostFileInfo infInfo;
-    if (!ReadHostFileInfo(HostPath(options.input), &infInfo)) {
-        streams.err << "cepack: " << options.input << ": no such file\n";
+    if (!ReadHostFileInfo(HostPath(inf), &infInfo)) {
+        streams.err << "cepack: " << inf << ": no such file\n";
         return ExitNoInput;
     }
-    CabApplication app;
+    prepared->inf = inf;
+    prepared->infModified = infInfo.modified;
     std::vector<InfFinding> findings;
-    bool clean = ReadCabInf(options.input, options.cpu, &app, &findings);
-    ReportFindings(options.input, findings, streams);
+    bool clean = ReadCabInf(inf, cpu, &prepared->app, &findings);
+    ReportFindings(inf, findings, streams);
     if (!clean) {
         streams.err << "cepack: nothing written: the information file has errors\n";
         return ExitRefused;
     }
-    std::string setupFile, error;
-    if (!BuildSetupFile(app, &setupFile, &error)) {
-        streams.err << "cepack: " << options.input << ": " << error << "\n" << "cepack: nothing written\n";
+    std::string error;
+    if (!BuildSetupFile(prepared->app, &prepared->setupFile, &error)) {
+        streams.err << "cepack: " << inf << ": " << error << "\n" << "cepack: nothing written\n";
         return ExitRefused;
     }
+    return ExitOk;
+}
 
+int WritePreparedCab(const PreparedCab& prepared, const std::string& output, bool compress, const Streams& streams) {
+    const CabApplication& app = prepared.app;
     // The setup file first, then the others from the highest number down.
     std::optional<time_t> epoch = SourceDateEpoch(streams.err);
     std::vector<CabinetMember> members;
-    uint32_t stamp = DosDateTimeOf(ClampTime(infInfo.modified, epoch));
-    members.push_back({MemberName(Utf8Of(HostPath(options.input).filename()), SetupFileNumber), setupFile.size(),
-                       static_cast<uint16_t>(stamp >> 16), static_cast<uint16_t>(stamp & 0xFFFF),
-                       MemorySource(setupFile)});
+    uint32_t stamp = DosDateTimeOf(ClampTime(prepared.infModified, epoch));
+    members.push_back({MemberName(Utf8Of(HostPath(prepared.inf).filename()), SetupFileNumber),
+                       prepared.setupFile.size(), static_cast<uint16_t>(stamp >> 16),
+                       static_cast<uint16_t>(stamp & 0xFFFF), MemorySource(prepared.setupFile)});
     if (!app.setupDll.empty() && !AddFileMember(app.setupDll, app.setupDllOwnName, SetupDllNumber, epoch, &members, streams)) {
         return ExitNoInput;
     }
@@ -146,24 +152,31 @@ int RunCab(const CabOptions& options, const Streams& streams) {
         if (!AddFileMember(f.source, f.ownName, static_cast<unsigned>(i + 1), epoch, &members, streams)) return ExitNoInput;
     }
 
-    PackageOutput output(HostPath(options.output));
-    if (!output.File()) {
-        streams.err << "cepack: " << options.output << ": can't create the output file\n";
+    PackageOutput out(HostPath(output));
+    if (!out.File()) {
+        streams.err << "cepack: " << output << ": can't create the output file\n";
         return ExitWriteError;
     }
-    CabinetCompression compression = options.compress ? CabinetCompression::Mszip : CabinetCompression::None;
-    if (!WriteCabinet(output.File(), members, compression, &error)) {
-        streams.err << "cepack: " << options.output << ": " << error << "\n";
+    CabinetCompression compression = compress ? CabinetCompression::Mszip : CabinetCompression::None;
+    std::string error;
+    if (!WriteCabinet(out.File(), members, compression, &error)) {
+        streams.err << "cepack: " << output << ": " << error << "\n";
         return ExitWriteError;
     }
     std::string reason;
-    if (!output.Commit(false, &reason)) {
-        streams.err << "cepack: " << options.output << ": can't be written: " << reason << "\n";
+    if (!out.Commit(false, &reason)) {
+        streams.err << "cepack: " << output << ": can't be written: " << reason << "\n";
         return ExitWriteError;
     }
-    streams.out << "cepack: wrote " << options.output << ": " << app.files.size() << " files, "
-                << app.registry.size() << " registry values, " << app.shortcuts.size() << " shortcuts\n";
+    streams.out << "cepack: wrote " << output << ": " << app.files.size() << " files, " << app.registry.size()
+                << " registry values, " << app.shortcuts.size() << " shortcuts\n";
     return ExitOk;
+}
+
+int RunCab(const CabOptions& options, const Streams& streams) {
+    PreparedCab prepared;
+    int status = PrepareCab(options.input, options.cpu, &prepared, streams);
+    return status == ExitOk ? WritePreparedCab(prepared, options.output, options.compress, streams) : status;
 }
 
 }  // namespace cepack

@@ -46,6 +46,8 @@ struct NewOptions {
     std::string title;                   // UTF-8
     std::vector<std::string> languages;  // codes such as "en", the first the default
     std::string cabinet;                 // --cab: the author's cabinet; empty: a placeholder
+    std::string inf;                     // --inf: the cabinets are made from this information file
+    std::vector<std::string> cpus;       // --cpu: one cabinet each; none: one from the untagged sections
 };
 
 int RunBuild(const BuildOptions& options, const Streams& streams);

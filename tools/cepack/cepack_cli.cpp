@@ -15,6 +15,7 @@ namespace {
 const char* const HelpText =
     "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint] DIR\n"
     "       cepack new DIR --title TITLE [--languages en,de,fr] [--cab FILE.cab]\n"
+    "       cepack new DIR --inf FILE.inf [--cpu TAG ...] [--title TITLE] [--languages ...]\n"
     "       cepack cab -o OUT.cab [--cpu TAG] [--compress] FILE.inf\n"
     "       cepack cab --show FILE.cab\n"
     "       cepack list PACKAGE\n"
@@ -57,7 +58,14 @@ const char* const HelpText =
     "         what to replace, and the cabinet: --cab copies FILE.cab in under\n"
     "         its own name and names it in install.inf and the .ini files;\n"
     "         without it a placeholder stands in, which lint reports until it\n"
-    "         is replaced.\n"
+    "         is replaced. --inf makes the cabinets instead, as cab does: one\n"
+    "         per --cpu TAG, named STEM.TAG.cab (STEM the .inf's name, lower\n"
+    "         case), or without --cpu one STEM.cab from the untagged sections\n"
+    "         alone; all are named in CabFiles of every .ini and in\n"
+    "         install.inf, and README.txt gives the cab commands that remake\n"
+    "         them. The title is the .inf's AppName unless --title is given.\n"
+    "         An .inf with errors writes nothing; --inf and --cab exclude each\n"
+    "         other.\n"
     "cab      makes the device cabinet from a CabWiz-style information file:\n"
     "         [Version], [CEStrings], [Strings], [CEDevice], [DefaultInstall]\n"
     "         (CopyFiles, AddReg, CEShortcuts, CESetupDLL, CESelfRegister),\n"
@@ -163,6 +171,10 @@ int ParseNew(const std::vector<std::string>& args, const Streams& s) {
             languages = args[++i];
         } else if (a == "--cab" && hasValue) {
             options.cabinet = args[++i];
+        } else if (a == "--inf" && hasValue) {
+            options.inf = args[++i];
+        } else if (a == "--cpu" && hasValue) {
+            options.cpus.push_back(args[++i]);
         } else if (!a.empty() && a[0] == '-') {
             return Usage(s, "new: unknown or incomplete option " + a);
         } else if (options.directory.empty()) {
@@ -171,7 +183,13 @@ int ParseNew(const std::vector<std::string>& args, const Streams& s) {
             return Usage(s, "new takes one directory");
         }
     }
-    if (options.directory.empty() || options.title.empty()) return Usage(s, "new needs DIR and --title TITLE");
+    if (!options.inf.empty() && !options.cabinet.empty()) {
+        return Usage(s, "new: --inf makes the cabinets and --cab copies one in: give one of them");
+    }
+    if (!options.cpus.empty() && options.inf.empty()) return Usage(s, "new: --cpu goes with --inf");
+    if (options.directory.empty() || (options.title.empty() && options.inf.empty())) {
+        return Usage(s, "new needs DIR and --title TITLE or --inf FILE.inf");
+    }
     for (size_t start = 0; start <= languages.size();) {
         size_t comma = languages.find(',', start);
         if (comma == std::string::npos) comma = languages.size();
