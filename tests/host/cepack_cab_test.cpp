@@ -394,6 +394,73 @@ TEST_F(CepackCabTest, EachFaultOfTheInformationFileIsFoundAtItsLine) {
     }
 }
 
+// --show reads back what the .inf gave: each directory, file, kind of
+// registry value and both kinds of shortcut, nothing more.
+TEST_F(CepackCabTest, ShowListsWhatTheInformationFileGave) {
+    Write(Dir() / "src" / "notes.exe", "program");
+    Write(Dir() / "src" / "data" / "words.dat", "words");
+    Write(Dir() / "rt.inf",
+          "[Version]\nSignature=\"$Windows NT$\"\nProvider=Acme\nCESignature=\"$Windows CE$\"\n"
+          "[CEStrings]\nAppName=Round Trip\nInstallDir=%CE1%\\%AppName%\n"
+          "[DefaultInstall]\nCopyFiles=Files.Main,Files.Data\nAddReg=Reg\nCEShortcuts=Links\n"
+          "[SourceDisksNames]\n1=,,,src\n2=,,,src\\data\n"
+          "[SourceDisksFiles]\nnotes.exe=1\nwords.dat=2\n"
+          "[DestinationDirs]\nFiles.Main=0,%InstallDir%\nFiles.Data=0,%InstallDir%\\Data\nLinks=0,%CE11%\n"
+          "[Files.Main]\nnotes.exe\n[Files.Data]\nwords.dat\n"
+          "[Reg]\n"
+          "HKLM,Software\\Acme\\Round Trip,Home,0x00000000,%InstallDir%\\Data\n"
+          "HKLM,Software\\Acme\\Round Trip,Count,0x00010003,42\n"
+          "HKCU,Software\\Acme,Lines,0x00010000,one,two\n"
+          "HKCU,Software\\Acme,Blob,0x00000001,01,ff,7A\n"
+          "[Links]\nRound Trip,0,notes.exe\nData,1,Files.Data\n");
+    std::string text;
+    ASSERT_EQ(Cepack("cab -o " + Q(dir_.Join("rt.cab")) + " " + Q(dir_.Join("rt.inf")), &text), 0) << text;
+    ASSERT_EQ(Cepack("cab --show " + Q(dir_.Join("rt.cab")), &text), 0) << text;
+    const std::string items = text.substr(text.find("directory 1:"));
+    EXPECT_EQ(cepacktest::Slashed(items), cepacktest::Slashed(
+        "directory 1: %InstallDir%\n"
+        "directory 2: %InstallDir%\\Data\n"
+        "file 1: 000notes.001 -> %InstallDir%\\notes.exe\n"
+        "file 2: 000words.002 -> %InstallDir%\\Data\\words.dat\n"
+        "registry: HKLM\\Software\\Acme\\Round Trip \"Home\" = string \"%InstallDir%\\Data\" (substituted)\n"
+        "registry: HKLM\\Software\\Acme\\Round Trip \"Count\" = dword 0x0000002A (42) (no-clobber)\n"
+        "registry: HKCU\\Software\\Acme \"Lines\" = multi-string \"one\" \"two\"\n"
+        "registry: HKCU\\Software\\Acme \"Blob\" = binary 01 FF 7A\n"
+        "shortcut 1: %CE11%\\Round Trip -> file %InstallDir%\\notes.exe\n"
+        "shortcut 2: %CE11%\\Data -> directory %InstallDir%\\Data\n"));
+    EXPECT_NE(text.find("application: \"Round Trip\"\nprovider: \"Acme\"\n"), std::string::npos) << text;
+}
+
+// The sample's information file and its hand-made cabinet describe the
+// same installation, line for line.
+TEST_F(CepackCabTest, SampleInformationFileGivesTheSampleCabinet) {
+    const std::string source = testutil::CorePath(std::string(CE_SOURCE_DIR) + "/examples");
+    std::string made, fixture;
+    ASSERT_EQ(Cepack("cab --cpu ARM -o " + Q(dir_.Join("sample.cab")) + " " + Q(source + "\\sample-cab\\samplenotes.inf"),
+                     &made), 0) << made;
+    ASSERT_EQ(Cepack("cab --show " + Q(dir_.Join("sample.cab")), &made), 0) << made;
+    ASSERT_EQ(Cepack("cab --show " + Q(source + "\\sample\\samplenotes.arm.cab"), &fixture), 0) << fixture;
+    EXPECT_EQ(made, fixture);
+    EXPECT_NE(made.find("file 1: "), std::string::npos) << made;
+}
+
+// cepack.exe and the Linux build give the same bytes for the same .inf,
+// stored and MSZIP.
+TEST_F(CepackCabWholeTest, CepackExeGivesTheLinuxBuildsBytes) {
+    if (!cepacktest::OnWindows()) GTEST_SKIP() << "compares cepack.exe (CEPACK_EXE) with the Linux build";
+    const std::string epoch = "TZ=UTC SOURCE_DATE_EPOCH=1000000000 ";
+    for (const char* compress : {"", " --compress"}) {
+        SCOPED_TRACE(compress);
+        std::string exe = dir_.Join("exe.cab"), linux = dir_.Join("linux.cab"), text;
+        ASSERT_EQ(Cepack("cab" + std::string(compress) + " -o " + Q(exe) + " " + Q(dir_.Join("app.inf")), &text, epoch), 0)
+            << text;
+        ASSERT_EQ(testutil::Run(epoch + cepacktest::LinuxCepackCommand() + " cab" + compress + " -o " + Q(linux) + " " +
+                                Q(dir_.Join("app.inf"))),
+                  0);
+        EXPECT_EQ(Read(NativePath(exe)), Read(NativePath(linux)));
+    }
+}
+
 TEST(CabSetupFileTest, StringsBeyondTheFirst64KiBAreRefused) {
     cepack::CabApplication app;
     app.appName = "App";
