@@ -7,9 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "tools/cepack/cab_build.h"
+
+#include <string>
 #include "tools/cepack/cab_inf.h"
 #include "tools/cepack/cab_setup_file.h"
 #include "tools/cepack/cabinet_writer.h"
@@ -168,8 +171,12 @@ int WritePreparedCab(const PreparedCab& prepared, const std::string& output, boo
         streams.err << "cepack: " << output << ": can't be written: " << reason << "\n";
         return ExitWriteError;
     }
-    streams.out << "cepack: wrote " << output << ": " << app.files.size() << " files, " << app.registry.size()
-                << " registry values, " << app.shortcuts.size() << " shortcuts\n";
+    auto count = [](size_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    streams.out << "cepack: wrote " << output << ": " << count(app.files.size(), "file", "files") << ", "
+                << count(app.registry.size(), "registry value", "registry values") << ", "
+                << count(app.shortcuts.size(), "shortcut", "shortcuts") << "\n";
     return ExitOk;
 }
 
