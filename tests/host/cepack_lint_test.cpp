@@ -277,6 +277,21 @@ const CabinetEdit CabinetEdits[] = {
     {16, "", std::string("\x00\x10", 2), 0, "error: is damaged: its file table runs past the end", 6},
     {-1, "~1.000", "~1.00X", 0, "error: holds no device setup file (no member named NAME.000)", 6},
     {-1, "MSCE", "XSCE", 0, "warning: its device setup file SAMPLE~1.000 does not start with \"MSCE\"", 0},
+    // Past the header, in the setup file (which starts at 110).
+    {285, "", "\x07", 0,
+     "error: its setup file SAMPLE~1.000 installs Readme.txt from member 7, which the cabinet does not hold", 6},
+    {279, "", "\x09", 0,
+     "error: its setup file SAMPLE~1.000: directory 1 names string 9, which its STRINGS section does not hold", 6},
+    {287, "", "\x05", 0,
+     "error: its setup file SAMPLE~1.000: file 1 (Readme.txt) goes to directory 5, which its DIRS section does not "
+     "hold", 6},
+    {162, "", "\xFF\xFF", 0,
+     "error: its setup file SAMPLE~1.000: its FILES section runs past the end of the file (entry 2 of 65535)", 6},
+    {194, "", "\xF0\xFF", 0,
+     "error: its setup file SAMPLE~1.000: its application name (13 bytes at 65520) lies past the end of the file "
+     "(198 bytes); build the cabinet again", 6},
+    {42, "", "\x03", 0, "warning: its setup file SAMPLE~1.000 is compressed with LZX or Quantum, which cepack cannot "
+     "read", 0},
 };
 
 TEST_F(CepackLintTest, EveryNamedCabinetIsOneTheApplicationManagerTakes) {

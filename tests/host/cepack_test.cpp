@@ -204,6 +204,76 @@ TEST_F(CepackTest, NewFolderReadmeNamesTheAuthorsReference) {
     EXPECT_TRUE(std::filesystem::is_regular_file(source / "docs" / reference)) << reference;
 }
 
+// new --inf: the cabinets made as cab makes them, one per CPU, named in
+// every list; the folder lints clean. An .inf fault writes nothing.
+TEST_F(CepackTest, NewMakesTheCabinetsFromAnInformationFile) {
+    ScratchDir prefix("prefix"), source("inf");
+    MakeTree(prefix.Path(), {{"share/cepack/install.exe", testutil::Win32ProgramHeaders("installer")}});
+    std::string inf = source.Join("App.inf");
+    MakeTree(source.Path(),
+             {{"App.inf", "[Version]\nSignature=\"$Windows NT$\"\nProvider=Acme\nCESignature=\"$Windows CE$\"\n"
+                          "[CEStrings]\nAppName=\"Pocket App\"\nInstallDir=%CE1%\\%AppName%\n"
+                          "[CEDevice]\n[CEDevice.ARM]\nProcessorType=2577\n[CEDevice.SH3]\nProcessorType=10003\n"
+                          "[DefaultInstall]\nCopyFiles=Files\n[SourceDisksNames]\n1=,,,.\n"
+                          "[SourceDisksFiles]\napp.exe=1\n[DestinationDirs]\nFiles=0,%InstallDir%\n[Files]\napp.exe\n"},
+              {"app.exe", "MZ app"},
+              {"Bad.inf", "[Version]\nSignature=\"$Windows NT$\"\n[DefaultInstall]\nCopyFiles=Missing\n"}});
+    std::string cepack = cepacktest::InstallCepackCopy(prefix.Join("bin"));
+    struct Row {
+        std::string options;
+        std::vector<std::pair<std::string, std::string>> cabs;  // name, --cpu of cab that makes the same bytes
+        std::string title;
+    };
+    const Row rows[] = {
+        {"--cpu ARM --cpu sh3", {{"app.arm.cab", " --cpu ARM"}, {"app.sh3.cab", " --cpu sh3"}}, "Pocket App"},
+        {"", {{"app.cab", ""}}, "Pocket App"},
+        {"--cpu ARM --title 'Other Notes'", {{"app.arm.cab", " --cpu ARM"}}, "Other Notes"},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.options);
+        std::string folder = Out("New" + std::to_string(i)), text;
+        ASSERT_EQ(Run(cepack + " new " + Q(folder) + " --inf " + Q(inf) + " " + row.options, &text), 0) << text;
+        std::string names, again = Out("again.cab");
+        for (const auto& [name, cpu] : row.cabs) {
+            names += (names.empty() ? "" : ",") + name;
+            ASSERT_EQ(Run(cepack + " cab" + cpu + " -o " + Q(again) + " " + Q(inf), &text), 0) << text;
+            EXPECT_EQ(ReadBytes(folder + "\\" + name), ReadBytes(again)) << name;
+            EXPECT_NE(ReadBytes(folder + "\\README.txt").find("cepack cab -o " + name + cpu + " "), std::string::npos)
+                << ReadBytes(folder + "\\README.txt");
+        }
+        std::string stem = row.title == "Pocket App" ? "pocketapp" : "othernotes";
+        std::string ini = ReadBytes(folder + "\\" + stem + ".ini");
+        EXPECT_NE(ini.find("Component=" + row.title + "\r\n"), std::string::npos) << ini;
+        EXPECT_NE(ini.find("CabFiles=" + names + "\r\n"), std::string::npos) << ini;
+        EXPECT_EQ(Run(cepack + " lint " + Q(folder), &text), 0) << text;
+    }
+
+    // Refused, and nothing made: the findings are those cab prints.
+    std::string cabSays;
+    EXPECT_EQ(Run(cepack + " cab -o " + Q(Out("bad.cab")) + " " + Q(source.Join("Bad.inf")), &cabSays), 6);
+    struct Refusal {
+        std::string options;
+        int status;
+        std::string says;
+    };
+    const Refusal refusals[] = {
+        {"--inf " + Q(source.Join("Bad.inf")), 6, cabSays},
+        {"--inf " + Q(inf) + " --cpu ARM --cpu MIPS", 6, "[CEDevice.MIPS]"},
+        {"--inf " + Q(inf) + " --cpu ARM --cpu arm", 1, "given twice"},
+        {"--inf " + Q(inf) + " --cpu ../x", 1, "--cpu takes a tag"},
+        {"--inf " + Q(inf) + " --cab " + Q(Out("New0") + "\\app.arm.cab"), 1, "give one of them"},
+        {"--title X --cpu ARM", 1, "--cpu goes with --inf"},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.options);
+        std::string text, folder = Out("Refused");
+        EXPECT_EQ(Run(cepack + " new " + Q(folder) + " " + r.options, &text), r.status) << text;
+        EXPECT_NE(text.find(r.says), std::string::npos) << text;
+        EXPECT_FALSE(testutil::PathExists(folder)) << "nothing written";
+    }
+}
+
 TEST_F(CepackTest, BuildRefusesWhatTheLauncherCannotExtract) {
     ExpectRefused({{std::string(120, 'd') + "/" + std::string(80, 'f'), "x"}}, "exceeds 259");
     ExpectRefused({{std::string(200, 'd') + "/" + std::string(70, 'f'), "x"}}, "at most 259");

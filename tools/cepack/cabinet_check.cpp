@@ -1,5 +1,7 @@
 #include "tools/cepack/cabinet_check.h"
 
+#include "tools/cepack/cab_setup_read.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -201,6 +203,24 @@ void CheckSetupFile(Cabinet* cab, const DeviceSetupFile& setup, const std::vecto
     }
 }
 
+// Past the header: the setup file read whole, its sections and what they
+// refer to, as the device will meet them.
+void CheckSetupContents(Cabinet* cab) {
+    DeviceCabinet device;
+    std::vector<CabinetFinding> findings;
+    bool read = ReadDeviceCabinet(cab->size_, cab->read_, &device, &findings);
+    if (!read && device.undecodable) {
+        cab->Warning("its setup file " + device.setupMember +
+                     " is compressed with LZX or Quantum, which cepack cannot read: lint checked no further than "
+                     "its file table");
+        return;
+    }
+    for (CabinetFinding& f : findings) {
+        if (f.error) f.message += "; build the cabinet again";
+        cab->findings_.push_back(std::move(f));
+    }
+}
+
 }  // namespace
 
 std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& read) {
@@ -247,6 +267,7 @@ std::vector<CabinetFinding> CheckCabinet(uint64_t size, const CabinetReader& rea
         return cab.findings_;
     }
     CheckSetupFile(&cab, setup, folders, folderCount, folderReserve, dataReserve);
+    if (cab.findings_.empty()) CheckSetupContents(&cab);
     return cab.findings_;
 }
 

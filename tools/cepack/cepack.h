@@ -46,9 +46,20 @@ struct NewOptions {
     std::string title;                   // UTF-8
     std::vector<std::string> languages;  // codes such as "en", the first the default
     std::string cabinet;                 // --cab: the author's cabinet; empty: a placeholder
+    std::string inf;                     // --inf: the cabinets are made from this information file
+    std::vector<std::string> cpus;       // --cpu: one cabinet each; none: one from the untagged sections
 };
 
 int RunBuild(const BuildOptions& options, const Streams& streams);
+
+// A device cabinet from the author's information file (cepack cab).
+struct CabOptions {
+    std::string output;
+    std::string input;  // the .inf
+    std::string cpu;    // --cpu: the tag of the sections merged over the untagged ones
+    bool compress = false;
+};
+int RunCab(const CabOptions& options, const Streams& streams);
 // A language of a new package: its code ("de") and the letter of its
 // sections, empty for the first, the default.
 struct NewLanguage {
@@ -63,6 +74,8 @@ int RunList(const std::string& package, const Streams& streams);
 int RunVerify(const std::string& package, const Streams& streams);
 int RunExtract(const std::string& package, const std::string& directory, const Streams& streams);
 int RunLint(const std::string& directory, const Streams& streams);
+// cepack cab --show: what a device cabinet installs, one item a line.
+int RunCabShow(const std::string& cabinet, const Streams& streams);
 int RunCommandLine(int argc, char** argv, const Streams& streams);
 
 struct LintOptions {

@@ -1,4 +1,4 @@
-// The command line: cepack build | list | verify | extract | lint.
+// The command line: cepack build | new | cab | list | verify | extract | lint.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,6 +15,9 @@ namespace {
 const char* const HelpText =
     "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint] DIR\n"
     "       cepack new DIR --title TITLE [--languages en,de,fr] [--cab FILE.cab]\n"
+    "       cepack new DIR --inf FILE.inf [--cpu TAG ...] [--title TITLE] [--languages ...]\n"
+    "       cepack cab -o OUT.cab [--cpu TAG] [--compress] FILE.inf\n"
+    "       cepack cab --show FILE.cab\n"
     "       cepack list PACKAGE\n"
     "       cepack verify PACKAGE\n"
     "       cepack extract PACKAGE DIR\n"
@@ -55,7 +58,35 @@ const char* const HelpText =
     "         what to replace, and the cabinet: --cab copies FILE.cab in under\n"
     "         its own name and names it in install.inf and the .ini files;\n"
     "         without it a placeholder stands in, which lint reports until it\n"
-    "         is replaced.\n"
+    "         is replaced. --inf makes the cabinets instead, as cab does: one\n"
+    "         per --cpu TAG, named STEM.TAG.cab (STEM the .inf's name, lower\n"
+    "         case), or without --cpu one STEM.cab from the untagged sections\n"
+    "         alone; all are named in CabFiles of every .ini and in\n"
+    "         install.inf, and README.txt gives the cab commands that remake\n"
+    "         them. The title is the .inf's AppName unless --title is given.\n"
+    "         An .inf with errors writes nothing; --inf and --cab exclude each\n"
+    "         other.\n"
+    "cab      makes the device cabinet from a CabWiz-style information file:\n"
+    "         [Version], [CEStrings], [Strings], [CEDevice], [DefaultInstall]\n"
+    "         (CopyFiles, AddReg, CEShortcuts, CESetupDLL, CESelfRegister),\n"
+    "         [SourceDisksNames], [SourceDisksFiles], [DestinationDirs] and the\n"
+    "         sections they name. Sources are found as [SourceDisksNames] says,\n"
+    "         relative to the .inf's folder. --cpu TAG merges [CEDevice.TAG],\n"
+    "         [DefaultInstall.TAG], [SourceDisksNames.TAG] and\n"
+    "         [SourceDisksFiles.TAG] over the untagged ones. Findings as lint\n"
+    "         prints them; any error writes nothing. The setup file goes in\n"
+    "         as NAME.000, the files as NAME.001 on, a setup DLL as NAME.999;\n"
+    "         each dated as its source, no later than SOURCE_DATE_EPOCH where\n"
+    "         that is set, with plain attributes whatever the source has. The\n"
+    "         same input gives the same bytes. Stored uncompressed, as most\n"
+    "         device cabinets are; --compress uses MSZIP, which only devices\n"
+    "         whose installer reads it take (see docs/authoring.md).\n"
+    "cab --show prints what a device cabinet does on the device, whoever made\n"
+    "         it: application, provider, CPU and version bounds, then one line\n"
+    "         per directory, file (its member and destination), registry value\n"
+    "         and shortcut. Uncompressed and MSZIP cabinets; LZX and Quantum\n"
+    "         ones are refused. Exit status 3 for no cabinet, 4 for one that is\n"
+    "         damaged or compressed in a way cepack cannot read.\n"
     "list     one line per entry: size, compressed size, method, date, name.\n"
     "verify   test-extracts every entry with the launcher's engine into a\n"
     "         private temporary directory and checks its CRC.\n"
@@ -71,7 +102,8 @@ const char* const HelpText =
     "         the same language's list, an Uninstall name; every such cabinet\n"
     "         read as the application manager meets it: a whole cabinet (MSCF,\n"
     "         not cut short) holding a device setup file NAME.000, which must\n"
-    "         start with MSCE where it is stored uncompressed. One line per\n"
+    "         start with MSCE where it is stored uncompressed, and whose setup\n"
+    "         file (stored or MSZIP) is read as cab --show reads it. One line per\n"
     "         finding, FILE:LINE: error|warning: [SECTION] KEY: message, then a\n"
     "         count; only errors make the exit status 6. The folder's names get\n"
     "         build's checks as errors. Text from the author's files, read in\n"
@@ -81,14 +113,15 @@ const char* const HelpText =
     "  0  success\n"
     "  1  bad command line (any command)\n"
     "  2  the input can't be read: build's directory or stub, new's shared\n"
-    "     install.exe, the package of list, verify and extract, lint's folder\n"
+    "     install.exe, cab's .inf or a source, the package of list, verify\n"
+    "     and extract, lint's folder\n"
     "  3  list, verify, extract: not a package (no ZIP end record)\n"
     "  4  list, verify, extract: defective package (the launcher would refuse\n"
     "     it, or it was cut short); verify found faults\n"
-    "  5  the output can't be written: build's package, new's folder, extract's\n"
-    "     destination, verify's temporary directory\n"
+    "  5  the output can't be written: build's package, new's folder, cab's\n"
+    "     cabinet, extract's destination, verify's temporary directory\n"
     "  6  build refused the input; lint found errors (see the messages); new's\n"
-    "     DIR exists and is not empty\n";
+    "     DIR exists and is not empty; cab found errors in the .inf\n";
 
 int Usage(const Streams& s, const std::string& complaint) {
     s.err << "cepack: " << complaint << "\n" << "Try 'cepack --help'.\n";
@@ -138,6 +171,10 @@ int ParseNew(const std::vector<std::string>& args, const Streams& s) {
             languages = args[++i];
         } else if (a == "--cab" && hasValue) {
             options.cabinet = args[++i];
+        } else if (a == "--inf" && hasValue) {
+            options.inf = args[++i];
+        } else if (a == "--cpu" && hasValue) {
+            options.cpus.push_back(args[++i]);
         } else if (!a.empty() && a[0] == '-') {
             return Usage(s, "new: unknown or incomplete option " + a);
         } else if (options.directory.empty()) {
@@ -146,7 +183,13 @@ int ParseNew(const std::vector<std::string>& args, const Streams& s) {
             return Usage(s, "new takes one directory");
         }
     }
-    if (options.directory.empty() || options.title.empty()) return Usage(s, "new needs DIR and --title TITLE");
+    if (!options.inf.empty() && !options.cabinet.empty()) {
+        return Usage(s, "new: --inf makes the cabinets and --cab copies one in: give one of them");
+    }
+    if (!options.cpus.empty() && options.inf.empty()) return Usage(s, "new: --cpu goes with --inf");
+    if (options.directory.empty() || (options.title.empty() && options.inf.empty())) {
+        return Usage(s, "new needs DIR and --title TITLE or --inf FILE.inf");
+    }
     for (size_t start = 0; start <= languages.size();) {
         size_t comma = languages.find(',', start);
         if (comma == std::string::npos) comma = languages.size();
@@ -154,6 +197,29 @@ int ParseNew(const std::vector<std::string>& args, const Streams& s) {
         start = comma + 1;
     }
     return RunNew(options, s);
+}
+
+int ParseCab(const std::vector<std::string>& args, const Streams& s) {
+    CabOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool hasValue = i + 1 < args.size();
+        if ((a == "-o" || a == "--output") && hasValue) {
+            options.output = args[++i];
+        } else if (a == "--cpu" && hasValue) {
+            options.cpu = args[++i];
+        } else if (a == "--compress") {
+            options.compress = true;
+        } else if (!a.empty() && a[0] == '-') {
+            return Usage(s, "cab: unknown or incomplete option " + a);
+        } else if (options.input.empty()) {
+            options.input = a;
+        } else {
+            return Usage(s, "cab takes one information file");
+        }
+    }
+    if (options.output.empty() || options.input.empty()) return Usage(s, "cab needs -o OUT.cab and FILE.inf");
+    return RunCab(options, s);
 }
 
 }  // namespace
@@ -177,6 +243,10 @@ int RunCommandLine(int argc, char** argv, const Streams& s) {
     SetUseLongNames(true);
     if (command == "build") return ParseBuild(args, s);
     if (command == "new") return ParseNew(args, s);
+    if (command == "cab" && !args.empty() && args[0] == "--show") {
+        return args.size() == 2 ? RunCabShow(args[1], s) : Usage(s, "cab --show takes one cabinet");
+    }
+    if (command == "cab") return ParseCab(args, s);
     if (command == "list" && args.size() == 1) return RunList(args[0], s);
     if (command == "verify" && args.size() == 1) return RunVerify(args[0], s);
     if (command == "extract" && args.size() == 2) return RunExtract(args[0], args[1], s);

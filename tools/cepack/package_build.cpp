@@ -25,6 +25,35 @@ namespace fs = std::filesystem;
 
 namespace cepack {
 
+uint32_t DosDateTimeOf(time_t when) {
+    std::tm local{};
+    if (!LocalTimeOf(when, &local)) return (1u << 5 | 1u) << 16;
+    int year = local.tm_year + 1900;
+    // DOS stamps hold 1980 to 2107.
+    if (year < 1980) return (1u << 5 | 1u) << 16;
+    if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
+    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+    uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+    return date << 16 | time;
+}
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: no entry is dated
+// later, so a package rebuilt from a fresh checkout is the same file.
+std::optional<time_t> SourceDateEpoch(std::ostream& err) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    long long value = std::strtoll(text, &end, 10);
+    if (*end != 0 || errno != 0 || value < 0) {
+        err << "cepack: note: SOURCE_DATE_EPOCH=" << text << " is not a count of seconds; ignored\n";
+        return std::nullopt;
+    }
+    return static_cast<time_t>(value);
+}
+
+time_t ClampTime(time_t when, const std::optional<time_t>& epoch) { return epoch && when > *epoch ? *epoch : when; }
+
 namespace {
 
 // The launcher's sizes and positions are signed 32-bit numbers, and a ZIP
@@ -47,18 +76,6 @@ struct Problems {
     std::vector<std::string> list;
     void Add(const std::string& text) { list.push_back(text); }
 };
-
-uint32_t DosDateTimeOf(time_t when) {
-    std::tm local{};
-    if (!LocalTimeOf(when, &local)) return (1u << 5 | 1u) << 16;
-    int year = local.tm_year + 1900;
-    // DOS stamps hold 1980 to 2107.
-    if (year < 1980) return (1u << 5 | 1u) << 16;
-    if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
-    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
-    uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
-    return date << 16 | time;
-}
 
 void CheckSizes(const std::vector<SourceFile>& files, uint64_t stubSize, Problems* problems) {
     if (files.size() > MaxEntries) {
@@ -88,23 +105,6 @@ int RefuseProblems(const Problems& problems, std::ostream& err) {
     err << "cepack: nothing written: the launcher could not extract this package\n";
     return ExitRefused;
 }
-
-// SOURCE_DATE_EPOCH, the reproducible-builds convention: no entry is dated
-// later, so a package rebuilt from a fresh checkout is the same file.
-std::optional<time_t> SourceDateEpoch(std::ostream& err) {
-    const char* text = std::getenv("SOURCE_DATE_EPOCH");
-    if (!text || !*text) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    long long value = std::strtoll(text, &end, 10);
-    if (*end != 0 || errno != 0 || value < 0) {
-        err << "cepack: note: SOURCE_DATE_EPOCH=" << text << " is not a count of seconds; ignored\n";
-        return std::nullopt;
-    }
-    return static_cast<time_t>(value);
-}
-
-time_t ClampTime(time_t when, const std::optional<time_t>& epoch) { return epoch && when > *epoch ? *epoch : when; }
 
 // A link to a file is packed as that file; one that leads out of the folder
 // may bring in what the author never meant to ship.

@@ -1,13 +1,15 @@
 // cepack new: a package folder to start from. It lints clean, builds, and
-// installs; the author puts in the cabinet (--cab, or in place of the
-// placeholder) and edits the texts.
+// installs; the author puts in the cabinet (--cab, made from --inf, or in
+// place of the placeholder) and edits the texts.
 #include <cctype>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/cepack/cab_build.h"
 #include "tools/cepack/cepack.h"
+#include "tools/cepack/package_files.h"
 #include "tools/cepack/host_paths.h"
 
 namespace fs = std::filesystem;
@@ -97,7 +99,7 @@ std::string IniNameOf(const std::string& stem, size_t index, const Language& lan
     return index == 0 ? stem + ".ini" : stem + "_" + language.code + ".ini";
 }
 
-std::string SetupFileText(const std::string& title, const std::string& stem, const std::string& cab,
+std::string SetupFileText(const std::string& title, const std::string& stem, const std::vector<std::string>& cabs,
                           const std::vector<const Language*>& langs) {
     std::string t = "; Setup information file, read by install.exe beside it.\r\n"
                     "[Installation]\r\nProgram=" + title + "\r\nCopyright=(c) " + title + "\r\n\r\n"
@@ -108,7 +110,8 @@ std::string SetupFileText(const std::string& title, const std::string& stem, con
         t += std::to_string(i + 1) + "=" + langs[i]->name + (i == 0 ? "" : std::string(",") + langs[i]->letter) + "\r\n";
     }
     t += "\r\n; The first language's list; the others take what they leave out from it.\r\n"
-         "[Install]\r\n1=" + IniNameOf(stem, 0, *langs[0]) + "\r\n2=" + cab + "\r\n";
+         "[Install]\r\n1=" + IniNameOf(stem, 0, *langs[0]) + "\r\n";
+    for (size_t i = 0; i < cabs.size(); ++i) t += std::to_string(i + 2) + "=" + cabs[i] + "\r\n";
     std::vector<NewLanguage> texts;
     for (size_t i = 0; i < langs.size(); ++i) {
         if (i > 0) {
@@ -119,19 +122,42 @@ std::string SetupFileText(const std::string& title, const std::string& stem, con
     return t + TextSections(texts);
 }
 
-std::string AppManagerText(const std::string& title, const std::string& cab) {
+std::string AppManagerText(const std::string& title, const std::vector<std::string>& cabs) {
+    std::string cab;
+    for (const std::string& c : cabs) cab += (cab.empty() ? "" : ",") + c;
     return "[CEAppManager]\r\nVersion=1.0\r\nComponent=" + title + "\r\n\r\n[" + title + "]\r\nDescription=" + title +
            "\r\nUninstall=" + title + "\r\nCabFiles=" + cab + "\r\n";
 }
 
-std::string ReadmeText(const std::string& stem, const std::string& cab, bool placeholder,
-                       const std::vector<const Language*>& langs) {
+// A path for the author's shell, in double quotes where it has blanks.
+std::string Quoted(const std::string& path) {
+    return path.find_first_of(" \t&;()'") == std::string::npos ? path : "\"" + path + "\"";
+}
+
+// What README.txt says of the cabinets.
+std::string CabinetAdvice(const NewOptions& options, const std::vector<std::string>& cabs, bool placeholder) {
+    if (placeholder) {
+        return "- Replace " + cabs[0] + " with your application's device cabinet (keep the name, or change it\r\n"
+               "  in CabFiles of every .ini and in install.inf); cepack lint reports it until you do.\r\n";
+    }
+    if (options.inf.empty()) {
+        return "- " + cabs[0] + " is a copy of the cabinet you gave: copy each new build of it over this one.\r\n";
+    }
+    // The .inf by its absolute path, so that the commands work from this folder.
+    std::error_code ignored;
+    std::string inf = Quoted(Utf8Of(fs::absolute(HostPath(options.inf), ignored)));
+    std::string advice = "- Made from " + inf + ". After your application changes, remake\r\n"
+                         "  " + std::string(cabs.size() == 1 ? "it" : "them") + " in this folder with:\r\n";
+    for (size_t i = 0; i < cabs.size(); ++i) {
+        std::string cpu = options.cpus.empty() ? "" : " --cpu " + options.cpus[i];
+        advice += "    cepack cab -o " + cabs[i] + cpu + " " + inf + "\r\n";
+    }
+    return advice;
+}
+
+std::string ReadmeText(const std::string& stem, const std::string& cabinet, const std::vector<const Language*>& langs) {
     std::string inis;
     for (size_t i = 0; i < langs.size(); ++i) inis += (i ? ", " : "") + IniNameOf(stem, i, *langs[i]);
-    std::string cabinet = placeholder
-        ? "- Replace " + cab + " with your application's device cabinet (keep the name, or change it\r\n"
-          "  in CabFiles of every .ini and in install.inf); cepack lint reports it until you do.\r\n"
-        : "- " + cab + " is a copy of the cabinet you gave: copy each new build of it over this one.\r\n";
     return "This folder was made by cepack new. Before you build the package:\r\n\r\n" + cabinet +
            "- Edit install.inf: Program (the title on the installer's backdrop), Copyright, Dir (the folder\r\n"
            "  made on the PC), the language names; list further files under [Install]. [Texts] holds\r\n"
@@ -148,6 +174,47 @@ std::string ReadmeText(const std::string& stem, const std::string& cab, bool pla
 bool CopyHostFile(const fs::path& from, const fs::path& to) {
     std::string bytes;
     return ReadHostFile(from, &bytes) && WriteHostFile(to, bytes);
+}
+
+// STEM.TAG.cab for each --cpu TAG (STEM.cab without one), STEM the .inf's
+// own name, all in lower case. Tags are plain names: they become part of a
+// file name and of CabFiles, which the application manager splits at commas.
+bool InfCabinetNames(const NewOptions& options, std::vector<std::string>* names, const Streams& s) {
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    std::string stem = lower(Utf8Of(HostPath(options.inf).stem()));
+    if (stem.empty() || stem.find(',') != std::string::npos || stem.front() == ' ') {
+        s.err << "cepack: new: " << options.inf << ": the cabinets are named after the information file,"
+              << " whose name must not start with a blank or hold a comma\n";
+        return false;
+    }
+    for (const std::string& cpu : options.cpus) {
+        bool plain = !cpu.empty() && cpu.size() <= 32;
+        for (unsigned char c : cpu) plain = plain && c < 0x80 && (std::isalnum(c) || c == '_' || c == '-');
+        if (!plain) {
+            s.err << "cepack: new: --cpu takes a tag of letters, digits, '_' and '-', not '" << cpu << "'\n";
+            return false;
+        }
+        std::string name = stem + "." + lower(cpu) + ".cab";
+        for (const std::string& seen : *names) {
+            if (seen == name) {
+                s.err << "cepack: new: --cpu " << cpu << " given twice\n";
+                return false;
+            }
+        }
+        names->push_back(name);
+    }
+    if (options.cpus.empty()) names->push_back(stem + ".cab");
+    return true;
+}
+
+// Takes away what a failed new made: the folder, or what it put into the
+// empty one it was given.
+void RemoveMade(const fs::path& dir, HostKind before) {
+    RemoveTree(Utf8Of(dir));
+    if (before == HostKind::Directory) CreateHostDirectories(dir);
 }
 
 }  // namespace
@@ -168,11 +235,6 @@ int RunNew(const NewOptions& options, const Streams& s) {
         }
         langs.push_back(l);
     }
-    std::optional<std::string> title = Latin1Of(options.title);
-    if (!title || title->size() > 200) {
-        s.err << "cepack: new: the title must be Latin-1 text of at most 200 characters\n";
-        return ExitUsage;
-    }
     if (!options.cabinet.empty()) {
         std::string name = Utf8Of(HostPath(options.cabinet).filename());
         std::string lower;
@@ -188,6 +250,8 @@ int RunNew(const NewOptions& options, const Streams& s) {
             return ExitNoInput;
         }
     }
+    std::vector<std::string> cabs;
+    if (!options.inf.empty() && !InfCabinetNames(options, &cabs, s)) return ExitUsage;
     std::string lookedAt;
     std::string installer = SharedProgram("install.exe", &lookedAt);
     if (installer.empty()) {
@@ -201,27 +265,52 @@ int RunNew(const NewOptions& options, const Streams& s) {
         s.err << "cepack: new: " << options.directory << " exists and is not an empty folder\n";
         return ExitRefused;
     }
+    // Every cabinet is read and checked before anything is written.
+    std::vector<PreparedCab> prepared(cabs.size());
+    for (size_t i = 0; i < cabs.size(); ++i) {
+        int status = PrepareCab(options.inf, options.cpus.empty() ? "" : options.cpus[i], &prepared[i], s);
+        if (status != ExitOk) return status;
+    }
+    std::string titleText = options.title;
+    if (titleText.empty() && !prepared.empty()) titleText = Utf8FromAnsi(prepared[0].app.appName);
+    std::optional<std::string> title = Latin1Of(titleText);
+    if (!title || title->empty() || title->size() > 200) {
+        s.err << "cepack: new: the title must be Latin-1 text of 1 to 200 characters"
+              << (options.title.empty() && !options.inf.empty() ? " (give one with --title)\n" : "\n");
+        return ExitUsage;
+    }
     std::string stem = StemOf(*title);
-    bool placeholder = options.cabinet.empty();
-    std::string cab = placeholder ? stem + ".arm.cab" : Utf8Of(HostPath(options.cabinet).filename());
-    bool ok = CreateHostDirectories(dir) && WriteHostFile(dir / "install.inf", SetupFileText(*title, stem, cab, langs)) &&
-              WriteHostFile(dir / "README.txt", ReadmeText(stem, cab, placeholder, langs));
+    bool placeholder = options.cabinet.empty() && options.inf.empty();
+    if (placeholder) cabs = {stem + ".arm.cab"};
+    if (!options.cabinet.empty()) cabs = {Utf8Of(HostPath(options.cabinet).filename())};
+
+    bool ok = CreateHostDirectories(dir);
+    for (size_t i = 0; ok && i < prepared.size(); ++i) {
+        int status = WritePreparedCab(prepared[i], Utf8Of(dir / HostPath(cabs[i])), false, s);
+        if (status != ExitOk) {
+            RemoveMade(dir, there);
+            return status;
+        }
+    }
+    ok = ok && WriteHostFile(dir / "install.inf", SetupFileText(*title, stem, cabs, langs)) &&
+         WriteHostFile(dir / "README.txt", ReadmeText(stem, CabinetAdvice(options, cabs, placeholder), langs));
     // lint recognises this text and names it as new's placeholder.
     if (placeholder) {
-        ok = ok && WriteHostFile(dir / HostPath(cab), "MSCF placeholder: replace with your application's cabinet\r\n");
-    } else {
-        ok = ok && CopyHostFile(HostPath(options.cabinet), dir / HostPath(cab));
+        ok = ok && WriteHostFile(dir / HostPath(cabs[0]), "MSCF placeholder: replace with your application's cabinet\r\n");
+    } else if (!options.cabinet.empty()) {
+        ok = ok && CopyHostFile(HostPath(options.cabinet), dir / HostPath(cabs[0]));
     }
     for (size_t i = 0; ok && i < langs.size(); ++i) {
-        ok = WriteHostFile(dir / HostPath(IniNameOf(stem, i, *langs[i])), AppManagerText(*title, cab));
+        ok = WriteHostFile(dir / HostPath(IniNameOf(stem, i, *langs[i])), AppManagerText(*title, cabs));
     }
     ok = ok && CopyHostFile(HostPath(installer), dir / "install.exe");
     if (!ok) {
+        RemoveMade(dir, there);
         s.err << "cepack: new: " << options.directory << ": can't be written\n";
         return ExitWriteError;
     }
-    s.out << "cepack: made " << options.directory << " for " << options.title;
-    if (placeholder) s.out << "; replace " << cab << " with your cabinet";
+    s.out << "cepack: made " << options.directory << " for " << titleText;
+    if (placeholder) s.out << "; replace " << cabs[0] << " with your cabinet";
     s.out << " and see README.txt\n";
     return ExitOk;
 }

@@ -4,8 +4,12 @@
 // temporary file, and an earlier package stays as it was.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <optional>
+#include <ostream>
 #include <string>
 
 namespace cepack {
@@ -28,6 +32,14 @@ private:
     FILE* file_ = nullptr;
     void* handle_ = nullptr;  // Windows: the file's handle, its deletion pending until commit
 };
+
+// How build and cab date what they write: a file's local time as DOS date
+// (high half) and time, within the 1980 to 2107 that DOS stamps hold; the
+// reproducible-builds SOURCE_DATE_EPOCH, a note on err where it is no count
+// of seconds; a time clamped to it.
+uint32_t DosDateTimeOf(time_t when);
+std::optional<time_t> SourceDateEpoch(std::ostream& err);
+time_t ClampTime(time_t when, const std::optional<time_t>& epoch);
 
 // Ctrl+C (SIGINT, SIGTERM, SIGHUP; on Windows the console's control events)
 // then ends cepack without a temporary package file left behind.
