@@ -122,7 +122,8 @@ void AppendUtf8(uint32_t c, std::string* out) {
 uint32_t DecodeUtf8(const uint8_t* p, size_t n, size_t* used) {
     *used = 1;
     uint8_t b = p[0];
-    size_t count = b < 0x80 ? 0 : b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : 4;
+    // Continuation bytes, C0 and C1 (overlong), and F5 to FF (beyond U+10FFFF) start nothing.
+    size_t count = b < 0x80 ? 0 : b < 0xC2 ? 4 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : b < 0xF5 ? 3 : 4;
     if (count == 0) return b;
     if (count == 4 || n <= count) return Replacement;
     uint32_t c = b & (0x3F >> count);
