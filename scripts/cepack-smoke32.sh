@@ -39,6 +39,8 @@ if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
   osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/Notes.exe" \
     -out "$work/Signed.exe" >/dev/null
   run signed.txt verify "$work/Signed.exe"
+  grep -qx 'signature: signed by "cepack-smoke" (not checked for trust)' "$work/signed.txt" ||
+    { echo "FAIL cepack verify does not name the signer:"; cat "$work/signed.txt"; exit 1; }
 fi
 # The same files give the same archive.
 names=()

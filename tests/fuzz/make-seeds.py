@@ -298,5 +298,50 @@ if have("gcab"):
     finally:
         shutil.rmtree(work)
 
+# ---- signatures: small programs signed by osslsigncode, once and nested -----
+def signed_seeds():
+    programs = [p for p in ("/usr/lib/i386-linux-gnu/wine/i386-windows/hostname.exe",
+                            "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/hostname.exe") if os.path.exists(p)]
+    if not programs:
+        print("make-seeds: no small PE program of wine's, the signature seeds are skipped", file=sys.stderr)
+        return
+    work = tempfile.mkdtemp(prefix="ce-seeds-")
+    try:
+        w = lambda name: os.path.join(work, name)
+        for cn, key in [("Seed CA", "ca"), ("Seed Nested", "nest")]:
+            run(["openssl", "req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout", w(key + ".key"),
+                 "-out", w(key + ".pem"), "-days", "2", "-subj", "/CN=" + cn], work)
+        run(["openssl", "req", "-newkey", "rsa:1024", "-nodes", "-keyout", w("leaf.key"), "-out", w("leaf.csr"),
+             "-subj", "/O=Seed/CN=Seed Signer"], work)
+        run(["openssl", "x509", "-req", "-in", w("leaf.csr"), "-CA", w("ca.pem"), "-CAkey", w("ca.key"),
+             "-set_serial", "7", "-days", "2", "-out", w("leaf.pem")], work)
+        with open(w("chain.pem"), "wb") as f:
+            f.write(read(w("ca.pem")) + read(w("leaf.pem")))
+        for bits, program in enumerate(programs):
+            one, two = w(f"one{bits}.exe"), w(f"two{bits}.exe")
+            common = ["osslsigncode", "sign", "-n", "Seed", "-i", "https://example.com/"]
+            run(common + ["-certs", w("chain.pem"), "-key", w("leaf.key"), "-in", program, "-out", one], work)
+            run(common + ["-nest", "-certs", w("nest.pem"), "-key", w("nest.key"), "-in", one, "-out", two], work)
+            for name, path in [("signed", one), ("nested", two)]:
+                if not os.path.exists(path):
+                    continue
+                data = read(path)
+                pe = struct.unpack_from("<I", data, 0x3C)[0]
+                dirs = pe + 24 + (96 if struct.unpack_from("<H", data, pe + 24)[0] == 0x10B else 112)
+                offset, size = struct.unpack_from("<II", data, dirs + 4 * 8)
+                table = data[offset:offset + size]
+                put("authenticode", f"{name}-{bits}.table", table)
+                put("authenticode", f"{name}-{bits}.der", table[8:])
+                # The headers and the table alone: the program's body is nothing to the reader.
+                head = bytearray(data[:1024])
+                struct.pack_into("<I", head, dirs + 4 * 8, len(head))
+                put("authenticode", f"{name}-{bits}.exe", bytes(head) + table)
+    finally:
+        shutil.rmtree(work)
+
+
+if have("osslsigncode") and have("openssl"):
+    signed_seeds()
+
 for fuzzer in sorted(made):
     print(f"make-seeds: {made[fuzzer]} seeds for {fuzzer}")

@@ -10,7 +10,7 @@
 #
 # BUILD is $CE_FUZZ_BUILD, else build-fuzz in the source tree; a missing one
 # is configured and built first. Fuzzers: inflate, huffman, directory, walk, text, setup,
-# cabinet (as far as built). The log of each run is BUILD/logs/FUZZER.log.
+# cabinet, authenticode (as far as built). The log of each run is BUILD/logs/FUZZER.log.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build=${CE_FUZZ_BUILD:-$src/build-fuzz}

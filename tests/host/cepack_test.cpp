@@ -489,6 +489,72 @@ TEST_F(CepackTest, VerifyPassesAGoodPackageAndCatchesAFlippedByte) {
     EXPECT_EQ(Cepack("extract " + Q(p) + " " + Q(Out("dest")), &text), 4) << text;
 }
 
+// Signed by osslsigncode behind wine's own PE32 and PE32+ programs as stubs:
+// a leaf certificate issued by a CA whose certificate comes first in the
+// set, then a nested signature of another signer. Verify names both and
+// still checks the payload; a certificate table cut short is a warning only.
+TEST_F(CepackTest, VerifyNamesTheSignersOfASignedPackage) {
+    if (!testutil::HaveProgram("osslsigncode") || !testutil::HaveProgram("openssl")) {
+        GTEST_SKIP() << "osslsigncode or openssl missing (scripts/setup.sh installs them)";
+    }
+    std::vector<std::string> stubs;
+    for (const char* pe : {"/usr/lib/i386-linux-gnu/wine/i386-windows/hostname.exe",
+                           "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/hostname.exe"}) {
+        if (testutil::PathExists(testutil::CorePath(pe))) stubs.push_back(testutil::CorePath(pe));
+    }
+    if (stubs.empty()) GTEST_SKIP() << "no PE program of wine's to sign";
+    auto openssl = [&](const std::string& args) {
+        ASSERT_EQ(Sh("openssl " + args + " >/dev/null 2>&1"), 0) << args;
+    };
+    // A larger key for the leaf, so that the DER set puts the CA first.
+    openssl("req -x509 -newkey rsa:2048 -nodes -keyout " + Q(Out("ca.key")) + " -out " + Q(Out("ca.pem")) +
+            " -days 2 -subj '/CN=Test Root CA'");
+    openssl("req -newkey rsa:3072 -nodes -keyout " + Q(Out("leaf.key")) + " -out " + Q(Out("leaf.csr")) +
+            " -subj '/O=Vendor/CN=Vendor Software Ltd'");
+    openssl("x509 -req -in " + Q(Out("leaf.csr")) + " -CA " + Q(Out("ca.pem")) + " -CAkey " + Q(Out("ca.key")) +
+            " -set_serial 7 -days 2 -out " + Q(Out("leaf.pem")));
+    openssl("req -x509 -newkey rsa:2048 -nodes -keyout " + Q(Out("second.key")) + " -out " + Q(Out("second.pem")) +
+            " -days 2 -subj '/CN=Second Signer'");
+    ASSERT_EQ(Sh("cat " + Q(Out("ca.pem")) + " " + Q(Out("leaf.pem")) + " > " + Q(Out("chain.pem"))), 0);
+    const std::string sign = "osslsigncode sign -n 'My Product' -i https://example.com/product ";
+
+    for (const std::string& stub : stubs) {
+        SCOPED_TRACE(stub);
+        std::string bits = stub.find("x86_64") == std::string::npos ? "32" : "64";
+        std::string p = Out("p" + bits + ".exe"), signed_ = Out("signed" + bits + ".exe"), text;
+        std::string nested = Out("nested" + bits + ".exe");
+        ASSERT_EQ(Build(p, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
+        ASSERT_EQ(Cepack("verify " + Q(p), &text), 0) << text;
+        EXPECT_NE(text.find("\nsignature: not signed\n"), std::string::npos) << text;
+
+        ASSERT_EQ(Sh(sign + "-certs " + Q(Out("chain.pem")) + " -key " + Q(Out("leaf.key")) + " -in " + Q(p) +
+                     " -out " + Q(signed_) + " >/dev/null"),
+                  0);
+        ASSERT_EQ(Sh("osslsigncode extract-signature -in " + Q(signed_) + " -out " + Q(Out("sig" + bits + ".der")) + " >/dev/null"),
+                  0);
+        std::string certs;
+        ASSERT_EQ(Run("openssl pkcs7 -inform DER -in " + Q(Out("sig" + bits + ".der")) + " -print_certs -noout", &certs), 0);
+        ASSERT_LT(certs.find("Test Root CA"), certs.find("Vendor Software Ltd")) << "the signer is not first:\n"
+                                                                                  << certs;
+        ASSERT_EQ(Sh(sign + "-nest -h sha256 -certs " + Q(Out("second.pem")) + " -key " + Q(Out("second.key")) +
+                     " -in " + Q(signed_) + " -out " + Q(nested) + " >/dev/null"),
+                  0);
+        ASSERT_EQ(Cepack("verify " + Q(nested), &text), 0) << text;
+        EXPECT_NE(text.find("\nsignature: signed by \"Vendor Software Ltd\" (not checked for trust)\n"
+                            "nested signature: signed by \"Second Signer\" (not checked for trust)\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("ok, 5 entries"), std::string::npos) << text;
+
+        std::string bytes = ReadBytes(nested);
+        WriteBytes(nested, bytes.substr(0, bytes.size() - 100));
+        ASSERT_EQ(Cepack("verify " + Q(nested), &text), 0) << text;
+        EXPECT_NE(text.find("signature: warning: the certificate table ("), std::string::npos) << text;
+        EXPECT_NE(text.find("runs past the end of the file"), std::string::npos) << text;
+        EXPECT_NE(text.find("ok, 5 entries"), std::string::npos) << text;
+    }
+}
+
 // Python's zipfile on a pipe stores entries with flag bit 3 and CRC and sizes
 // 0 in the local header: the sizes are only in the descriptor and directory.
 TEST_F(CepackTest, StoredEntriesWhoseLocalHeaderDefersTheSize) {

@@ -14,6 +14,7 @@
 #include "launcher/extract_driver.h"
 #include "launcher/extract_entry.h"
 #include "support/progress.h"
+#include "tools/cepack/authenticode.h"
 #include "tools/cepack/cepack.h"
 #include "tools/cepack/host_paths.h"
 
@@ -238,6 +239,55 @@ bool OpenDirectoryAgain(const std::string& package, const std::string& archiveNa
     return false;
 }
 
+// Bytes of a file from offset, all of them or nothing.
+bool ReadHostBytes(const std::string& hostPath, uint64_t offset, size_t count, std::vector<uint8_t>* bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> in(OpenHostFile(HostPath(hostPath), "rb"), std::fclose);
+    bytes->resize(count);
+    return in && fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) == 0 &&
+           std::fread(bytes->data(), 1, count, in.get()) == count;
+}
+
+// The signers the certificate table names, one line each. A damaged table
+// is a warning only: the payload the launcher reads is checked on its own.
+void ReportSignatures(const std::string& package, const Streams& s) {
+    constexpr size_t HeadSize = 64 * 1024;
+    constexpr uint32_t TableLimit = 64 << 20;  // far beyond any signature, short of any memory
+    HostFileInfo info;
+    std::vector<uint8_t> head, table;
+    if (!ReadHostFileInfo(HostPath(package), &info) ||
+        !ReadHostBytes(package, 0, static_cast<size_t>(std::min<uint64_t>(info.size, HeadSize)), &head)) {
+        s.out << "signature: warning: the headers can't be read\n";
+        return;
+    }
+    CertificateTableSpot spot = FindCertificateTable(head.data(), head.size(), info.size);
+    if (spot.place == TablePlace::NotProgram || spot.place == TablePlace::None) {
+        s.out << "signature: not signed\n";
+        return;
+    }
+    if (spot.place == TablePlace::Damaged) {
+        s.out << "signature: warning: " << spot.problem << "\n";
+        return;
+    }
+    if (spot.size > TableLimit) {
+        s.out << "signature: warning: the certificate table (" << spot.size << " bytes) is too large to read\n";
+        return;
+    }
+    if (!ReadHostBytes(package, spot.offset, spot.size, &table)) {
+        s.out << "signature: warning: the certificate table can't be read\n";
+        return;
+    }
+    for (const SignatureFinding& f : ReadCertificateTable(table.data(), table.size())) {
+        std::string which = "signature: ";
+        if (f.depth == 1) which = "nested signature: ";
+        if (f.depth > 1) which = "nested signature (level " + std::to_string(f.depth) + "): ";
+        if (f.problem.empty()) {
+            s.out << which << "signed by \"" << f.signer << "\" (not checked for trust)\n";
+        } else {
+            s.out << which << "warning: " << f.problem << "\n";
+        }
+    }
+}
+
 }  // namespace
 
 int RunList(const std::string& package, const Streams& s) {
@@ -297,6 +347,7 @@ int RunVerify(const std::string& package, const Streams& s) {
               << "\n";
         ++failed;
     }
+    ReportSignatures(package, s);
     if (failed != 0) {
         s.out << package << ": " << failed << " of " << count << " checks failed\n";
         return ExitDefective;
