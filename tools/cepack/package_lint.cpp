@@ -494,13 +494,13 @@ void CheckIcon(Folder* folder, const IniText* ini) {
         return;
     }
     if (!ReadIconFile(bytes, &images, &reason)) {
-        ReportIdentity(folder, ini, "Icon", fromFlag, true, Utf8Of(path) + " " + reason);
+        ReportIdentity(folder, ini, "Icon", fromFlag, true, reason);
         return;
     }
     if (!HasClassicSmallImage(images)) {
         ReportIdentity(folder, ini, "Icon", fromFlag, false,
-                       Utf8Of(path) + " has no image of 32x32 or smaller in bitmap (not PNG) form: Windows XP shows "
-                                      "no icon for the package");
+                       "has no image of 32x32 or smaller in bitmap (not PNG) form: Windows XP shows no icon for "
+                       "the package");
     }
     folder->result->identity.icon = std::move(bytes);
 }
