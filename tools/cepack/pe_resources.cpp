@@ -300,9 +300,12 @@ bool VersionResource(const Branding& b, std::string* out, std::string* reason) {
 
 // ---- icons ----
 
-constexpr size_t GroupEntrySize = 14;
 
 void ReplaceIcons(Node* root, const std::vector<IconImage>& images) {
+    // The old icons go first: nothing may point into the tree while it shrinks.
+    root->children.erase(std::remove_if(root->children.begin(), root->children.end(),
+                                        [](const Node& n) { return !n.named && n.id == RtIcon; }),
+                         root->children.end());
     Node* groups = FindChild(root, RtGroupIcon);
     if (!groups) groups = AddChild(root, RtGroupIcon);
     SortTree(groups);
@@ -316,9 +319,6 @@ void ReplaceIcons(Node* root, const std::vector<IconImage>& images) {
 
     std::string directory;
     Append16(&directory, 0), Append16(&directory, 1), Append16(&directory, static_cast<uint32_t>(images.size()));
-    root->children.erase(std::remove_if(root->children.begin(), root->children.end(),
-                                        [](const Node& n) { return !n.named && n.id == RtIcon; }),
-                         root->children.end());
     Node icons;
     icons.id = RtIcon;
     for (size_t i = 0; i < images.size(); ++i) {
@@ -330,8 +330,8 @@ void ReplaceIcons(Node* root, const std::vector<IconImage>& images) {
         Node* icon = AddChild(&icons, static_cast<uint32_t>(i + 1));
         AddChild(icon, language)->data = image.data;
     }
-    root->children.push_back(std::move(icons));
     group->children[0].data = directory;
+    root->children.push_back(std::move(icons));
 }
 
 // ---- the PE headers ----
