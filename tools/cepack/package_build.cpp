@@ -163,12 +163,12 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
     return files;
 }
 
-// Keys and credentials go only where the setup file lists them.
-void LeaveOutUnlisted(const std::map<std::string, std::string>& secrets, std::vector<SourceFile>* files,
-                     std::ostream& err) {
+// Keys and credentials, and the package's icon, go only where the setup file lists them.
+void LeaveOutUnlisted(const std::map<std::string, std::string>& unlisted, std::vector<SourceFile>* files,
+                      std::ostream& err) {
     auto secret = [&](const SourceFile& f) {
-        auto it = secrets.find(f.relative);
-        if (it == secrets.end()) return false;
+        auto it = unlisted.find(f.relative);
+        if (it == unlisted.end()) return false;
         err << "cepack: note: " << f.relative << ": " << it->second << ", left out (list it in the setup file to "
             << "ship it)\n";
         return true;
@@ -257,6 +257,19 @@ bool Brandable(const std::string& stub, const Streams& streams) {
     streams.err << "cepack: note: " << stub << ": no Windows program; written as given, without the package's "
                 << "version information and icon\n";
     return false;
+}
+
+// The stub as it goes into the package: branded, or a stand-in as given.
+int StubImage(const BuildOptions& options, const Identity& identity, std::string* image, const Streams& streams) {
+    std::string reason;
+    if (!Brandable(options.stub, streams)) {
+        if (ReadHostFile(HostPath(options.stub), image)) return ExitOk;
+        reason = "stub not found or not readable";
+    } else if (BrandedStub(options.stub, options.output, identity, image, &reason)) {
+        return ExitOk;
+    }
+    streams.err << "cepack: " << options.stub << ": " << reason << "\n";
+    return ExitNoInput;
 }
 
 // The header checksum covers the whole file, so it is written last, over
@@ -357,17 +370,8 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
     // What lint calls an error in the identity cannot be branded.
     std::string image;
-    if (!resolved.stub.empty() && lint.refusals == 0 && !Brandable(resolved.stub, streams)) {
-        if (!ReadHostFile(HostPath(resolved.stub), &image)) {
-            streams.err << "cepack: " << resolved.stub << ": stub not found or not readable\n";
-            return ExitNoInput;
-        }
-    } else if (!resolved.stub.empty() && lint.refusals == 0) {
-        std::string reason;
-        if (!BrandedStub(resolved.stub, options.output, lint.identity, &image, &reason)) {
-            streams.err << "cepack: " << resolved.stub << ": " << reason << "\n";
-            return ExitNoInput;
-        }
+    if (!resolved.stub.empty() && lint.refusals == 0) {
+        if (int status = StubImage(resolved, lint.identity, &image, streams); status != ExitOk) return status;
     }
     CheckSizes(files, image.empty() ? stub.size : image.size(), &problems);
     if (!problems.list.empty()) return RefuseProblems(problems, streams.err);
