@@ -157,6 +157,34 @@ def check_payload(path, raw_end, folder_files):
     return names
 
 
+def check_refused(cepack, stub_path, stub, installer):
+    """Stubs build cannot rewrite are refused with the reason, and nothing is written."""
+    with open(stub_path, "rb") as f:
+        image = f.read()
+    security = stub.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    at = security.get_file_offset() + 4
+    rows = [
+        ("signed", image[:at] + struct.pack("<I", 8) + image[at + 4:], "is signed"),
+        ("overlay", image + bytes(512), "carries data behind its sections"),
+        ("cut", image[:-512], "is cut short"),
+    ]
+    failures = 0
+    for name, edited, reason in rows:
+        with tempfile.TemporaryDirectory() as root:
+            folder = package_folder(root, b"", installer)
+            bad = os.path.join(root, "stub.exe")
+            with open(bad, "wb") as f:
+                f.write(edited)
+            output = os.path.join(root, "Setup.exe")
+            run = subprocess.run([cepack, "build", "--stub", bad, "-o", output, folder], capture_output=True, text=True)
+            if run.returncode != 2 or reason not in run.stderr or os.path.exists(output):
+                failures += 1
+                print(f"FAIL refused {name}: {run.returncode} {run.stderr}")
+            else:
+                print(f"ok   refused {name}")
+    return failures
+
+
 def main():
     cepack, stub_path = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     installer = os.path.abspath(sys.argv[3])
@@ -214,6 +242,7 @@ def main():
             except AssertionError as e:
                 failures += 1
                 print(f"FAIL {name}: {e}")
+    failures += check_refused(cepack, stub_path, stub, installer)
     return 1 if failures else 0
 
 

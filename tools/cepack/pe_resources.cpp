@@ -399,7 +399,8 @@ bool FindResourceSection(const std::string& image, const Pe& pe, size_t* index, 
         if (Get32(image, s + 16)) end = std::max<uint64_t>(end, uint64_t{Get32(image, s + 20)} + Get32(image, s + 16));
     }
     if (*index == pe.count) return Fail(reason, "the stub has no resource section of its own");
-    if (end != image.size()) return Fail(reason, "the stub carries data behind its sections");
+    if (end > image.size()) return Fail(reason, "the stub is cut short");
+    if (end < image.size()) return Fail(reason, "the stub carries data behind its sections");
     uint32_t relocations = Get32(image, DirectoryAt(pe, RelocationDirectory));
     for (size_t i = *index + 1; i < pe.count; ++i) {
         size_t s = SectionAt(pe, i), before = SectionAt(pe, i - 1);
