@@ -99,7 +99,7 @@ set(CE_CEPACK_PREFIX ${CMAKE_BINARY_DIR}/wineprefix-cepack)
 add_test(NAME wine.cepack COMMAND ${CMAKE_SOURCE_DIR}/scripts/cepack-wine-tests.sh ${CE_CEPACK_PREFIX}
   ${CE_WIN64_DIR}/tools/cepack/cepack.exe $<TARGET_FILE:host_tests>)
 add_test(NAME wine32.cepack COMMAND ${CMAKE_SOURCE_DIR}/scripts/cepack-smoke32.sh ${CE_CEPACK_PREFIX}
-  ${CE_RELEASE_ZIP} ${CMAKE_SOURCE_DIR}/examples/sample)
+  ${CE_RELEASE_ZIP} ${CMAKE_SOURCE_DIR}/examples/sample $<TARGET_FILE:cepack>)
 set_tests_properties(wine.cepack wine32.cepack PROPERTIES LABELS "cepack-windows" TIMEOUT 600
   RESOURCE_LOCK wineprefix-cepack)
 
