@@ -490,7 +490,7 @@ void CheckIcon(Folder* folder, const IniText* ini) {
     std::string bytes, reason;
     std::vector<IconImage> images;
     if (!ReadHostFileInfo(path, &info) || info.size > MaxIconBytes || !ReadHostFile(path, &bytes)) {
-        ReportIdentity(folder, ini, "Icon", fromFlag, true, Utf8Of(path) + ": cannot be read, or is too large for an icon");
+        ReportIdentity(folder, ini, "Icon", fromFlag, true, "cannot be read, or is too large for an icon");
         return;
     }
     if (!ReadIconFile(bytes, &images, &reason)) {

@@ -134,7 +134,8 @@ bool ReadDirectory(Reader* r, uint32_t offset, int level, Node* node) {
         }
         bool subdirectory = (target & SubdirectoryBit) != 0;
         if (subdirectory != (level < 2)) return Fail(r->reason, "the resource directory is not three levels deep");
-        bool read = level < 2 ? ReadDirectory(r, target & ~SubdirectoryBit, level + 1, &child) : ReadData(r, target, &child);
+        bool read = level < 2 ? ReadDirectory(r, target & ~SubdirectoryBit, level + 1, &child)
+                              : ReadData(r, target, &child);
         if (!read) return false;
         node->children.push_back(std::move(child));
     }
@@ -171,16 +172,21 @@ std::string WriteTree(Node* root, uint32_t rva) {
     for (const Node* n : named) nameAt.push_back(at), at += 2 + 2 * static_cast<uint32_t>(n->name.size());
     at = static_cast<uint32_t>(AlignUp(at, 4));
     for (size_t i = 0; i < leaves.size(); ++i) entryAt.push_back(at), at += 16;
-    for (Node* leaf : leaves) at = static_cast<uint32_t>(AlignUp(at, 8)), dataAt.push_back(at), at += static_cast<uint32_t>(leaf->data.size());
+    for (Node* leaf : leaves) {
+        at = static_cast<uint32_t>(AlignUp(at, 8));
+        dataAt.push_back(at);
+        at += static_cast<uint32_t>(leaf->data.size());
+    }
 
     std::string out;
     size_t nextDirectory = 1, nextName = 0, nextLeaf = 0;
     for (size_t i = 0; i < directories.size(); ++i) {
         const Node* d = directories[i];
-        size_t namedCount = std::count_if(d->children.begin(), d->children.end(), [](const Node& c) { return c.named; });
+        auto namedCount = static_cast<uint32_t>(
+            std::count_if(d->children.begin(), d->children.end(), [](const Node& c) { return c.named; }));
         Append32(&out, 0), Append32(&out, 0);  // characteristics; no time stamp, so the bytes repeat
         Append16(&out, 0), Append16(&out, 0);  // version
-        Append16(&out, static_cast<uint32_t>(namedCount)), Append16(&out, static_cast<uint32_t>(d->children.size() - namedCount));
+        Append16(&out, namedCount), Append16(&out, static_cast<uint32_t>(d->children.size()) - namedCount);
         bool languages = i >= 1 + root->children.size();
         for (const Node& child : d->children) {
             Append32(&out, child.named ? nameAt[nextName++] | NamedBit : child.id);
@@ -268,7 +274,9 @@ constexpr uint32_t FixedInfoSize = 52;
 
 bool VersionResource(const Branding& b, std::string* out, std::string* reason) {
     uint16_t v[4] = {};
-    if (!b.version.empty() && !ParseVersionNumbers(b.version, v)) return Fail(reason, "the version is not one to four numbers up to 65535");
+    if (!b.version.empty() && !ParseVersionNumbers(b.version, v)) {
+        return Fail(reason, "the version is not one to four numbers up to 65535");
+    }
     std::string version = b.version.empty() ? "" : VersionText(v, b.version);
     {
         Block root(out, u"VS_VERSION_INFO", FixedInfoSize, false);
@@ -326,7 +334,8 @@ void ReplaceIcons(Node* root, const std::vector<IconImage>& images) {
         directory += static_cast<char>(image.width), directory += static_cast<char>(image.height);
         directory += static_cast<char>(image.colorCount), directory += '\0';
         Append16(&directory, image.planes), Append16(&directory, image.bitCount);
-        Append32(&directory, static_cast<uint32_t>(image.data.size())), Append16(&directory, static_cast<uint32_t>(i + 1));
+        Append32(&directory, static_cast<uint32_t>(image.data.size()));
+        Append16(&directory, static_cast<uint32_t>(i + 1));
         Node* icon = AddChild(&icons, static_cast<uint32_t>(i + 1));
         AddChild(icon, language)->data = image.data;
     }
@@ -352,7 +361,9 @@ struct Pe {
 };
 
 bool ReadPe(const std::string& image, Pe* pe, std::string* reason) {
-    if (!Fits(image, 0, 64) || image[0] != 'M' || image[1] != 'Z') return Fail(reason, "the stub is no Windows program");
+    if (!Fits(image, 0, 64) || image[0] != 'M' || image[1] != 'Z') {
+        return Fail(reason, "the stub is no Windows program");
+    }
     size_t header = Get32(image, 60);
     if (!Fits(image, header, 24) || image.compare(header, 4, std::string("PE\0\0", 4)) != 0) {
         return Fail(reason, "the stub is no Windows program");
@@ -404,7 +415,8 @@ bool FindResourceSection(const std::string& image, const Pe& pe, size_t* index, 
     uint32_t relocations = Get32(image, DirectoryAt(pe, RelocationDirectory));
     for (size_t i = *index + 1; i < pe.count; ++i) {
         size_t s = SectionAt(pe, i), before = SectionAt(pe, i - 1);
-        bool after = Get32(image, s + 12) > Get32(image, before + 12) && Get32(image, s + 20) >= Get32(image, before + 20);
+        bool after = Get32(image, s + 12) > Get32(image, before + 12) &&
+                     Get32(image, s + 20) >= Get32(image, before + 20);
         if (Get32(image, s + 12) != relocations || !after) {
             return Fail(reason, "sections other than base relocations follow the stub's resources");
         }
@@ -453,7 +465,9 @@ bool ReadIconFile(const std::string& bytes, std::vector<IconImage>* images, std:
         return Fail(reason, "is not an icon file (.ico)");
     }
     size_t count = Get16(bytes, 4);
-    if (count == 0 || !Fits(bytes, IconDirSize, IconDirEntrySize * count)) return Fail(reason, "is an icon file without images or cut short");
+    if (count == 0 || !Fits(bytes, IconDirSize, IconDirEntrySize * count)) {
+        return Fail(reason, "is an icon file without images or cut short");
+    }
     for (size_t i = 0; i < count; ++i) {
         size_t entry = IconDirSize + IconDirEntrySize * i;
         IconImage image;
