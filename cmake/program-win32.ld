@@ -78,13 +78,15 @@ SECTIONS
     *(.data2)
     *(SORT(.data$*))
   }
+  .reloc BLOCK(__section_alignment__) :
+  {
+    *(.reloc)
+  }
+  /* Last, so that cepack build can grow or shrink it to give a package its
+     version information and icon without moving anything behind it. */
   .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
   {
     KEEP (*(.rsrc))
     KEEP (*(.rsrc$*))
-  }
-  .reloc BLOCK(__section_alignment__) :
-  {
-    *(.reloc)
   }
 }

@@ -99,13 +99,21 @@ set(CE_CEPACK_PREFIX ${CMAKE_BINARY_DIR}/wineprefix-cepack)
 add_test(NAME wine.cepack COMMAND ${CMAKE_SOURCE_DIR}/scripts/cepack-wine-tests.sh ${CE_CEPACK_PREFIX}
   ${CE_WIN64_DIR}/tools/cepack/cepack.exe $<TARGET_FILE:host_tests>)
 add_test(NAME wine32.cepack COMMAND ${CMAKE_SOURCE_DIR}/scripts/cepack-smoke32.sh ${CE_CEPACK_PREFIX}
-  ${CE_RELEASE_ZIP} ${CMAKE_SOURCE_DIR}/examples/sample)
+  ${CE_RELEASE_ZIP} ${CMAKE_SOURCE_DIR}/examples/sample $<TARGET_FILE:cepack>)
 set_tests_properties(wine.cepack wine32.cepack PROPERTIES LABELS "cepack-windows" TIMEOUT 600
   RESOURCE_LOCK wineprefix-cepack)
 
 add_test(NAME win32.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN32_DIR}/executables.txt pe32)
 add_test(NAME win64.pe COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-pe.sh ${CE_WIN64_DIR}/executables.txt pe32+)
 set_tests_properties(win32.pe win64.pe PROPERTIES LABELS "pe")
+# A branded package of each bitness's stub read back by Debian's pefile (the
+# system Python's): version information, icon group, layout, checksum.
+find_program(CE_SYSTEM_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+foreach(bits 32 64)
+  add_test(NAME win${bits}.branding COMMAND ${CE_SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/pe/check_branding.py
+    $<TARGET_FILE:cepack> ${CMAKE_BINARY_DIR}/win${bits}/launcher/zipstub.exe ${CE_WIN32_DIR}/installer/install.exe)
+  set_tests_properties(win${bits}.branding PROPERTIES LABELS "pe")
+endforeach()
 
 # End-to-end: the launcher and the installer under wine64 and Xvfb, steered
 # by the UI driver, and the fault sweeps; each once with the win64 programs

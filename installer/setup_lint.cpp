@@ -1055,13 +1055,14 @@ void CheckSectionName(Layout* layout, const IniLine* line) {
 
 void CheckKeyName(Layout* layout, const IniLine* line, const char* key) {
     bool numbered = ListNumberOf(line->Key, line->KeyLength) != 0;
-    const char* const installation[] = {"Program", "Copyright"};
+    // Company, Version and Icon are cepack build's: the installer reads none of them.
+    const char* const installation[] = {"Program", "Copyright", "Company", "Version", "Icon"};
     const char* const destination[] = {"Dir"};
     const char* const languages[] = {"Count", "Default"};
     const char* near = nullptr;
     switch (layout->Kind) {
         case InstallationSection:
-            near = Nearest(line->Key, line->KeyLength, installation, 2);
+            near = Nearest(line->Key, line->KeyLength, installation, 5);
             break;
         case DestinationSection:
             near = Nearest(line->Key, line->KeyLength, destination, 1);

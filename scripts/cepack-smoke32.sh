@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# cepack-smoke32.sh PREFIX RELEASE.zip SAMPLE_DIR: the shipped 32-bit
-# cepack.exe (emulated 32-bit Wine) as an author meets it, from the release
-# archive unpacked: new, lint, build, verify and extract the sample, verify
-# again once the package is signed; and the archive made again from its own
-# files is the same bytes.
+# cepack-smoke32.sh PREFIX RELEASE.zip SAMPLE_DIR [LINUX_CEPACK]: the shipped
+# 32-bit cepack.exe (emulated 32-bit Wine) as an author meets it, from the
+# release archive unpacked: new, lint, build, verify and extract the sample,
+# verify again once the package is signed; a branded build the same bytes as
+# the Linux cepack's; and the archive made again from its own files is the
+# same bytes.
 set -euo pipefail
-prefix=$1 release=$2 sample=$3
+prefix=$1 release=$2 sample=$3 linux_cepack=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -31,8 +32,24 @@ run build.txt build -o "$work/Notes.exe" "$work/Notes"
 run verify.txt verify "$work/Notes.exe"
 run extract.txt extract "$work/Notes.exe" "$work/out"
 diff -r "$work/Notes" "$work/out"
-cmp <(head -c "$(stat -c %s "$work/cepack/share/cepack/zipstub.exe")" "$work/Notes.exe") \
-  "$work/cepack/share/cepack/zipstub.exe"
+# The package is the vendor's: its version information names their program, never us.
+python3 - "$work/Notes.exe" <<'EOF'
+import sys
+data = open(sys.argv[1], "rb").read()
+assert "Sample Notes Setup".encode("utf-16-le") in data, "no description of the vendor's"
+assert "Self-extracting installation package".encode("utf-16-le") not in data, "our description is left"
+EOF
+if [ -n "$linux_cepack" ]; then
+  # One name in two folders: the package's name is in its version information.
+  cp "$linux_cepack" "$work/cepack/bin/cepack"
+  mkdir "$work/linux" "$work/windows"
+  brand=(--version 2.1.0.37 --company "Vendor Ltd" --icon "$here/../resources/zipstub/zipstub.ico")
+  export SOURCE_DATE_EPOCH=1700000000 TZ=UTC
+  run same.txt build "${brand[@]}" -o "$work/windows/Notes.exe" "$work/Notes"
+  "$work/cepack/bin/cepack" build "${brand[@]}" -o "$work/linux/Notes.exe" "$work/Notes" >/dev/null 2>&1
+  cmp "$work/windows/Notes.exe" "$work/linux/Notes.exe"
+  unset SOURCE_DATE_EPOCH TZ
+fi
 if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
   openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=cepack-smoke -days 2 -keyout "$work/key.pem" \
     -out "$work/cert.pem" 2>/dev/null

@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ clang python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xdotool imagemagick locales
-  zip unzip p7zip-full libarchive-tools osslsigncode openssl nsis cabextract gcab
+  zip unzip p7zip-full libarchive-tools osslsigncode openssl nsis cabextract gcab python3-pefile
   zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev libz-mingw-w64-dev
   libclang-rt-14-dev
 )

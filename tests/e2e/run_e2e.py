@@ -14,6 +14,7 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -528,6 +529,30 @@ def cepack_package(s):
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
 
 
+def branded_package(s):
+    """A package given the vendor's version information and icon by cepack build unpacks and starts its installer."""
+    if not s.cepack or not os.path.exists(s.cepack):
+        raise Skip(f"cepack not built ({s.cepack})")
+    root = s.payload("branded", {"setup.exe": "testinst", "readme.txt": b"branded", "app.cab": os.urandom(20000)})
+    # One 16x16 32-bit bitmap image: header (height doubled for the mask), pixels, mask.
+    image = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 0, 0, 0, 0, 0) + os.urandom(16 * 16 * 4) + bytes(64)
+    icon = os.path.join(s.dir("branded"), "vendor.ico")
+    with open(icon, "wb") as f:
+        f.write(struct.pack("<HHHBBBBHHII", 0, 1, 1, 16, 16, 0, 0, 1, 32, len(image), 22) + image)
+    package = os.path.join(s.work, "branded", "VendorSetup.exe")
+    subprocess.run([s.cepack, "build", "-o", package, "--stub", s.zipstub, "--version", "2.1.0.37", "--company",
+                    "Vendor Ltd", "--icon", icon, root], check=True, capture_output=True)
+    data = read_bytes(package)
+    check("Vendor Ltd".encode("utf-16-le") in data and "2.1.0.37".encode("utf-16-le") in data, "not branded")
+    check("Self-extracting installation package".encode("utf-16-le") not in data, "our description is left")
+    temp = s.dir("branded", "temp")
+    log = os.path.join(s.work, "branded", "log.txt")
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))])
+    check(seen.exit_code == 0 and seen.message_boxes() == [], f"branded run: {seen.lines}")
+    expect_installer(log, temp)
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
 LARGE_ENTRY = 256 * 1024 * 1024
 
 
@@ -856,6 +881,7 @@ def cyrillic_folder(s):
 
 
 SCENARIOS = [normal_run, setup_preferred, install_bat, no_installer, no_archive, truncated, signed, cepack_package,
+             branded_package,
              cancel_button, cancel_escape, cancel_close, write_fail_create, russian_message, disk_full, utf8_names,
              cepack_japanese_name, temp_unset, temp_relative, temp_missing, temp_too_long, qv_numbers, qv0_file,
              read_only_cleanup, locked_file, wm_quit, elevated, cyrillic_folder]

@@ -313,4 +313,79 @@ TEST_F(CepackLintTest, EveryNamedCabinetIsOneTheApplicationManagerTakes) {
     }
 }
 
+// An .ico of one image: a bitmap (its header opens with its own size, 40) or PNG.
+std::string Icon(int size, bool png) {
+    auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    std::string image = png ? std::string("\x89PNG\r\n\x1A\n", 8) + std::string(60, 'p')
+                            : le32(40) + std::string(36, '\0') + std::string(size * size * 4 + size * 4, 'b');
+    std::string entry{char(size), char(size), 0, 0, 1, 0, 32, 0};
+    return std::string("\0\0\1\0\1\0", 6) + entry + le32(static_cast<uint32_t>(image.size())) + le32(22) + image;
+}
+
+// What the package says of itself: the keys in place of the sample's
+// Version=1.0 (line 6) or Copyright (line 5), the icon as art.ico, or build's
+// flags over them.
+struct IdentityCase {
+    std::string keys;
+    std::string icon;  // empty: no art.ico
+    std::string flags;  // build --bare with these; empty: lint
+    const char* finding;  // from the start of its line
+    int status;
+};
+
+const std::string Long(257, 'x');
+
+const IdentityCase IdentityCases[] = {
+    {"Version=2.1.0.37.1\r\n", "", "", ":6: error: [Installation] Version: is not one to four numbers", 6},
+    {"Version=65536\r\n", "", "", ":6: error: [Installation] Version: is not one to four numbers", 6},
+    {"Version=2.x\r\n", "", "", ":6: error: [Installation] Version: is not one to four numbers", 6},
+    {"", "", "", ": warning: [Installation] Version: is not set: the package shows no version", 0},
+    {"Version=1\r\nIcon=missing.ico\r\n", "", "", ":7: error: [Installation] Icon: names no file in the package", 6},
+    {"Version=1\r\nIcon=art.ico\r\n", "GIF89a", "", ":7: error: [Installation] Icon: is not an icon file", 6},
+    {"Version=1\r\nIcon=art.ico\r\n", std::string("\0\0\1\0\0\0", 6), "",
+     ":7: error: [Installation] Icon: is an icon file without images", 6},
+    {"Version=1\r\nIcon=art.ico\r\n", Icon(16, false).substr(0, 60), "",
+     ":7: error: [Installation] Icon: is an icon file whose images lie outside it", 6},
+    {"Version=1\r\nIcon=art.ico\r\n", Icon(16, true), "",
+     ":7: warning: [Installation] Icon: has no image of 32x32 or smaller in bitmap (not PNG) form", 0},
+    {"Version=1\r\nIcon=art.ico\r\n", Icon(48, false), "",
+     ":7: warning: [Installation] Icon: has no image of 32x32 or smaller in bitmap (not PNG) form", 0},
+    {"Version=1\r\nCompany=" + Long + "\r\n", "", "",
+     ":7: error: [Installation] Company: is 257 characters; the package's version information holds 256", 6},
+    {"Copyright=" + Long + "\r\nVersion=1\r\n", "", "", ":5: error: [Installation] Copyright: is 257", 6},
+    {"Version=1\r\nIcon=art.ico\r\n", Icon(32, false), "", nullptr, 0},
+    {"Version=1\r\n", "", "--version 1.2.3.4.5", "--version: error: is not one to four numbers", 6},
+    {"Version=1\r\n", "", "--company " + Long, "--company: error: is 257 characters", 6},
+};
+
+TEST_F(CepackLintTest, TheIdentityIsOneTheVersionInformationAndIconCanCarry) {
+    std::string inf;
+    ASSERT_TRUE(testutil::ReadFileBytes(Inf(), &inf));
+    for (const IdentityCase& c : IdentityCases) {
+        SCOPED_TRACE(c.keys + c.flags);
+        ASSERT_TRUE(testutil::WriteFileBytes(Inf(), inf));
+        // A Copyright of the row's own stands in the sample's.
+        if (c.keys.find("Copyright=") == 0) Replace("Copyright=(c) 2024 cepackage sample authors\r\n", "");
+        Replace("Version=1.0\r\n", c.keys);
+        fs::remove(NativePath(folder_.Join("art.ico")));
+        if (!c.icon.empty()) {
+            ASSERT_TRUE(testutil::WriteFileBytes(folder_.Join("art.ico"), c.icon));
+        }
+        std::string text;
+        if (!c.flags.empty()) {
+            std::string out = ShellQuote(NativePath(out_.Join("i.exe")));
+            EXPECT_EQ(Cepack("build --bare -o " + out + " " + c.flags + " " + Folder(), &text), c.status) << text;
+            EXPECT_EQ(text.find(c.finding), 0u) << text;
+            continue;
+        }
+        EXPECT_EQ(Cepack("lint " + Folder(), &text), c.status) << text;
+        if (!c.finding) {
+            EXPECT_EQ(text, "cepack: " + NativePath(folder_.Path()) + ": 0 errors, 0 warnings\n");
+            continue;
+        }
+        EXPECT_EQ(text.find(Shown(NativePath(Inf()) + c.finding)), 0u) << text;
+        EXPECT_NE(text.find(c.status ? ": 1 error, 0 warnings" : ": 0 errors, 1 warning"), std::string::npos) << text;
+    }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -26,6 +27,13 @@ enum ExitStatus : int {
 // plus "\$qvNNN\") when judging whether entry names fit a path buffer.
 constexpr int DefaultDestinationLength = 64;
 
+// What --version, --company and --icon say for one build, over install.inf.
+struct Overrides {
+    std::optional<std::string> version;
+    std::optional<std::string> company;
+    std::optional<std::string> icon;  // relative to the current directory
+};
+
 struct BuildOptions {
     std::string output;
     std::string stub;  // empty: the shared one (SharedProgram)
@@ -33,6 +41,7 @@ struct BuildOptions {
     std::string input;
     int destinationLength = DefaultDestinationLength;
     bool lint = true;  // false: the setup file's findings don't stop the build
+    Overrides overrides;
 };
 
 struct Streams {
@@ -88,6 +97,14 @@ struct LintOptions {
     bool setupFindings = true;
     int destinationLength = DefaultDestinationLength;
     std::string output;  // the package build writes, no part of the folder
+    Overrides overrides;
+};
+
+// What the package says of itself, install.inf's [Installation] with the
+// overrides applied, as UTF-8; checked by lint.
+struct Identity {
+    std::string program, company, copyright, version;
+    std::string icon;  // the .ico's bytes; empty: the launcher's icon stays
 };
 
 struct LintResult {
@@ -95,8 +112,10 @@ struct LintResult {
     int errors = 0;
     int warnings = 0;
     int refusals = 0;  // errors in what goes into the package, refused by build even with --no-lint
-    // Files build leaves out as secrets (not listed), by name below the folder: why.
-    std::map<std::string, std::string> secrets;
+    // Files build leaves out unless a list names them (keys and credentials,
+    // the package's icon), by name below the folder: why.
+    std::map<std::string, std::string> unlisted;
+    Identity identity;
 };
 
 // The setup information file of a package folder (install.inf, or the one of

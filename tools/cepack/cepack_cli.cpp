@@ -13,7 +13,8 @@ namespace cepack {
 namespace {
 
 const char* const HelpText =
-    "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint] DIR\n"
+    "usage: cepack build -o PACKAGE [--stub zipstub.exe | --bare] [--dest-length N] [--no-lint]\n"
+    "                    [--version N.N.N.N] [--company NAME] [--icon FILE.ico] DIR\n"
     "       cepack new DIR --title TITLE [--languages en,de,fr] [--cab FILE.cab]\n"
     "       cepack new DIR --inf FILE.inf [--cpu TAG ...] [--title TITLE] [--languages ...]\n"
     "       cepack cab -o OUT.cab [--cpu TAG] [--compress] FILE.inf\n"
@@ -45,6 +46,12 @@ const char* const HelpText =
     "         install.inf or its installer's setup file is linted whole and\n"
     "         refused when that finds errors (--no-lint packs it anyway);\n"
     "         warnings are printed and the build goes on.\n"
+    "         The package carries the vendor's identity, not ours: its version\n"
+    "         information says install.inf's [Installation] Program (ProductName,\n"
+    "         \"Program Setup\"), Copyright, Company and Version (1 to 4 numbers),\n"
+    "         and its icon is the .ico that Icon names; --version, --company and\n"
+    "         --icon (relative to the current directory) override them. The icon\n"
+    "         goes into the payload only where a list names it.\n"
     "         Left out, each with a note: version-control folders (.git .svn\n"
     "         .hg CVS), editors' and the system's leftovers (*~ *.swp *.bak #*#\n"
     "         Thumbs.db desktop.ini .DS_Store, in any case), earlier packages\n"
@@ -146,6 +153,12 @@ int ParseBuild(const std::vector<std::string>& args, const Streams& s) {
             long n = std::strtol(args[++i].c_str(), &end, 10);
             if (*end != 0 || n < 3 || n > PathMaxChars - 1) return Usage(s, "--dest-length takes 3 to 258");
             options.destinationLength = static_cast<int>(n);
+        } else if (a == "--version" && hasValue) {
+            options.overrides.version = args[++i];
+        } else if (a == "--company" && hasValue) {
+            options.overrides.company = args[++i];
+        } else if (a == "--icon" && hasValue) {
+            options.overrides.icon = args[++i];
         } else if (a == "--no-lint") {
             options.lint = false;
         } else if (a == "--bare") {

@@ -19,6 +19,7 @@
 #include "tools/cepack/host_paths.h"
 #include "tools/cepack/package_files.h"
 #include "tools/cepack/package_output.h"
+#include "tools/cepack/pe_resources.h"
 #include "tools/cepack/zip_writer.h"
 
 namespace fs = std::filesystem;
@@ -162,12 +163,12 @@ std::vector<SourceFile> CollectFiles(const fs::path& root, const fs::path& outpu
     return files;
 }
 
-// Keys and credentials go only where the setup file lists them.
-void LeaveOutSecrets(const std::map<std::string, std::string>& secrets, std::vector<SourceFile>* files,
-                     std::ostream& err) {
+// Keys and credentials, and the package's icon, go only where the setup file lists them.
+void LeaveOutUnlisted(const std::map<std::string, std::string>& unlisted, std::vector<SourceFile>* files,
+                      std::ostream& err) {
     auto secret = [&](const SourceFile& f) {
-        auto it = secrets.find(f.relative);
-        if (it == secrets.end()) return false;
+        auto it = unlisted.find(f.relative);
+        if (it == unlisted.end()) return false;
         err << "cepack: note: " << f.relative << ": " << it->second << ", left out (list it in the setup file to "
             << "ship it)\n";
         return true;
@@ -225,26 +226,72 @@ bool HasSomethingToStart(const std::vector<SourceFile>& files) {
     return false;
 }
 
-bool CopyStub(const std::string& stub, FILE* out) {
-    FILE* in = OpenHostFile(HostPath(stub), "rb");
-    if (!in) return false;
-    std::vector<char> block(1 << 16);
-    size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(block.data(), 1, block.size(), in)) > 0) ok = std::fwrite(block.data(), 1, n, out) == n;
-    ok = ok && !std::ferror(in);
-    std::fclose(in);
-    return ok;
+// The stub with the package's identity in place of ours: its version
+// information (never our name) and, with an icon, the author's.
+bool BrandedStub(const std::string& stub, const std::string& output, const Identity& identity, std::string* image,
+                 std::string* reason) {
+    if (!ReadHostFile(HostPath(stub), image)) {
+        *reason = "can't be read";
+        return false;
+    }
+    Branding branding;
+    branding.company = identity.company;
+    branding.product = identity.program;
+    branding.copyright = identity.copyright;
+    branding.version = identity.version;
+    branding.fileName = Utf8Of(HostPath(output).filename());
+    if (!identity.icon.empty() && !ReadIconFile(identity.icon, &branding.icon, reason)) return false;
+    return BrandStub(image, branding, reason);
 }
 
-int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& files, const Streams& streams) {
+// A stub that is no Windows program at all (a stand-in) has no resources to
+// brand and no checksum: it is written as given, as before.
+bool Brandable(const std::string& stub, const Streams& streams) {
+    std::string head;
+    FILE* in = OpenHostFile(HostPath(stub), "rb");
+    if (!in) return true;
+    head.resize(4096);
+    head.resize(std::fread(head.data(), 1, head.size(), in));
+    std::fclose(in);
+    if (IsPeImage(head)) return true;
+    streams.err << "cepack: note: " << stub << ": no Windows program; written as given, without the package's "
+                << "version information and icon\n";
+    return false;
+}
+
+// The stub as it goes into the package: branded, or a stand-in as given.
+int StubImage(const BuildOptions& options, const Identity& identity, std::string* image, const Streams& streams) {
+    std::string reason;
+    if (!Brandable(options.stub, streams)) {
+        if (ReadHostFile(HostPath(options.stub), image)) return ExitOk;
+        reason = "stub not found or not readable";
+    } else if (BrandedStub(options.stub, options.output, identity, image, &reason)) {
+        return ExitOk;
+    }
+    streams.err << "cepack: " << options.stub << ": " << reason << "\n";
+    return ExitNoInput;
+}
+
+// The header checksum covers the whole file, so it is written last, over
+// stub and payload together (a signature, if one follows, replaces it).
+bool WriteChecksum(const std::string& stub, FILE* out) {
+    uint64_t at = 0, sum = 0;
+    unsigned char field[4];
+    if (!PeChecksumOffset(stub, &at) || std::fflush(out) != 0 || !PeChecksum(out, &sum)) return false;
+    for (int i = 0; i < 4; ++i) field[i] = static_cast<unsigned char>(sum >> (8 * i));
+    return fseeko(out, static_cast<off_t>(at), SEEK_SET) == 0 && std::fwrite(field, 1, 4, out) == 4 &&
+           fseeko(out, 0, SEEK_END) == 0;
+}
+
+int WritePackage(const BuildOptions& options, const std::string& stub, const std::vector<SourceFile>& files,
+                 const Streams& streams) {
     PackageOutput output(HostPath(options.output));
     if (!output.File()) {
         streams.err << "cepack: " << options.output << ": can't create the output file\n";
         return ExitWriteError;
     }
-    if (!options.stub.empty() && !CopyStub(options.stub, output.File())) {
-        streams.err << "cepack: " << options.output << ": can't copy the stub " << options.stub << "\n";
+    if (std::fwrite(stub.data(), 1, stub.size(), output.File()) != stub.size()) {
+        streams.err << "cepack: " << options.output << ": can't write the stub " << options.stub << "\n";
         return ExitWriteError;
     }
     ZipWriter writer(output.File());
@@ -259,7 +306,10 @@ int WritePackage(const BuildOptions& options, const std::vector<SourceFile>& fil
         streams.err << "cepack: " << options.output << ": " << error << "\n";
         return ExitWriteError;
     }
-    // Everything went in in order, so the end is the package's size.
+    if (IsPeImage(stub) && !WriteChecksum(stub, output.File())) {
+        streams.err << "cepack: " << options.output << ": can't write the header checksum\n";
+        return ExitWriteError;
+    }
     off_t written = ftello(output.File());
     if (written >= 0) HoldBeforeRenameForTest();
     std::string reason = written < 0 ? std::strerror(errno) : "";
@@ -310,14 +360,20 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
     lintOptions.setupFindings = options.lint;
     lintOptions.destinationLength = options.destinationLength;
     lintOptions.output = options.output;
+    lintOptions.overrides = options.overrides;
     LintResult lint;
     if (LintFolder(options.input, streams.err, lintOptions, &lint) == ExitNoInput) {
         streams.err << "cepack: " << options.input << ": cannot read the folder\n";
         return ExitNoInput;
     }
-    LeaveOutSecrets(lint.secrets, &files, streams.err);
+    LeaveOutUnlisted(lint.unlisted, &files, streams.err);
     if (!AddSharedInstaller(epoch, resolved.stub.empty(), &files, streams)) return ExitRefused;
-    CheckSizes(files, stub.size, &problems);
+    // What lint calls an error in the identity cannot be branded.
+    std::string image;
+    if (!resolved.stub.empty() && lint.refusals == 0) {
+        if (int status = StubImage(resolved, lint.identity, &image, streams); status != ExitOk) return status;
+    }
+    CheckSizes(files, image.empty() ? stub.size : image.size(), &problems);
     if (!problems.list.empty()) return RefuseProblems(problems, streams.err);
     if (lint.refusals > 0) {
         streams.err << "cepack: nothing written: the folder holds what no package may carry (see the errors above)\n";
@@ -338,7 +394,7 @@ int RunBuild(const BuildOptions& options, const Streams& streams) {
                        "anyway)\n";
         return ExitRefused;
     }
-    return WritePackage(resolved, files, streams);
+    return WritePackage(resolved, image, files, streams);
 }
 
 }  // namespace cepack

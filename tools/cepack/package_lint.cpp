@@ -15,6 +15,7 @@
 #include "tools/cepack/cepack.h"
 #include "tools/cepack/host_paths.h"
 #include "tools/cepack/package_files.h"
+#include "tools/cepack/pe_resources.h"
 
 namespace fs = std::filesystem;
 
@@ -68,7 +69,7 @@ struct Folder {
     std::map<std::string, LeftOut> leftOut;  // files build leaves out whatever is listed, by InstallerView
     std::set<std::string> listedLeftOut;  // of those, the ones the lists name
     std::set<std::string> earlier;  // earlier packages at the top, by InstallerView
-    std::map<std::string, bool> secret;  // whether a file holds a secret, as far as looked at
+    std::map<std::string, bool> secret;  // whether a file goes only where listed (a secret, the icon), as far as looked at
     std::map<std::string, std::string> texts;  // the files read so far, by InstallerView
     std::string infName;
     std::set<std::string> reported;  // the same finding reached by several languages is shown once
@@ -324,7 +325,7 @@ bool Packed(Folder* folder, const std::string& key) {
     entry.kind = TreeEntryKind::File;
     ReadHostFileInfo(entry.path, &entry.info);
     std::string why = SecretReason(entry);
-    if (!why.empty()) folder->result->secrets.emplace(entry.relative, why);
+    if (!why.empty()) folder->result->unlisted.emplace(entry.relative, why);
     folder->secret.emplace(key, !why.empty());
     return why.empty();
 }
@@ -407,6 +408,123 @@ void CheckNeverInstalled(Folder* folder) {
     }
 }
 
+// ---- What the package says of itself ----
+
+// An .ico larger than this is no icon an author means.
+constexpr uint64_t MaxIconBytes = 16u << 20;
+
+std::string InstallationValue(const IniText* ini, const char* key) {
+    if (!ini) return {};
+    char value[1024];
+    IniReadString(ini, "Installation", key, "", value, sizeof value);
+    return value;
+}
+
+// A finding about a value, at its line in the setup file or named by its flag.
+// Build cannot brand a package with a wrong one: errors are refusals.
+void ReportIdentity(Folder* folder, const IniText* ini, const char* key, bool fromFlag, bool error,
+                    const std::string& message) {
+    if (!error && !folder->options->setupFindings) return;
+    std::string flag = key;
+    for (char& c : flag) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    uint32_t line = ini && !fromFlag ? IniLineOf(ini, "Installation", key) : 0;
+    if (fromFlag) {
+        *folder->out << "--" << flag;
+    } else {
+        *folder->out << ShownName(*folder, folder->infName.c_str()) << (line ? ":" + std::to_string(line) : "");
+    }
+    *folder->out << (error ? ": error: " : ": warning: ");
+    if (!fromFlag) *folder->out << "[Installation] " << key << ": ";
+    *folder->out << message << "\n";
+    ++(error ? folder->result->errors : folder->result->warnings);
+    if (error) ++folder->result->refusals;
+}
+
+void CheckIdentityTexts(Folder* folder, const IniText* ini) {
+    const Overrides& given = folder->options->overrides;
+    const Identity& id = folder->result->identity;
+    struct Text {
+        const char* key;
+        const std::string& value;
+        bool fromFlag;
+    } texts[] = {{"Program", id.program, false}, {"Company", id.company, given.company.has_value()},
+                 {"Copyright", id.copyright, false}};
+    for (const Text& t : texts) {
+        size_t length = Utf16Length(t.value);
+        if (length <= MaxVersionTextChars) continue;
+        ReportIdentity(folder, ini, t.key, t.fromFlag, true,
+                       "is " + std::to_string(length) + " characters; the package's version information holds " +
+                           std::to_string(MaxVersionTextChars) + ": shorten it");
+    }
+    uint16_t numbers[4];
+    if (id.version.empty()) {
+        // A setup file read as nothing (UTF-16) has its own finding.
+        if (ini && !folder->unreadable) {
+            ReportIdentity(folder, ini, "Version", false, false,
+                           "is not set: the package shows no version (0.0.0.0) in its properties");
+        }
+    } else if (!ParseVersionNumbers(id.version, numbers)) {
+        ReportIdentity(folder, ini, "Version", given.version.has_value(), true,
+                       "is not one to four numbers up to 65535, such as 2.1 or 2.1.0.37");
+    }
+}
+
+// The icon from --icon, or the .ico in the folder that Icon= names, which
+// goes into the payload only where a list names it.
+void CheckIcon(Folder* folder, const IniText* ini) {
+    const Overrides& given = folder->options->overrides;
+    bool fromFlag = given.icon.has_value();
+    std::string name = fromFlag ? *given.icon : InstallationValue(ini, "Icon");
+    if (name.empty()) return;
+    fs::path path = HostPath(name);
+    std::string key = Folded(name.c_str());
+    if (!fromFlag) {
+        auto file = folder->files.find(key);
+        if (file == folder->files.end()) {
+            ReportIdentity(folder, ini, "Icon", false, true, "names no file in the package folder");
+            return;
+        }
+        path = file->second;
+    }
+    HostFileInfo info;
+    std::string bytes, reason;
+    std::vector<IconImage> images;
+    if (!ReadHostFileInfo(path, &info) || info.size > MaxIconBytes || !ReadHostFile(path, &bytes)) {
+        ReportIdentity(folder, ini, "Icon", fromFlag, true, "cannot be read, or is too large for an icon");
+        return;
+    }
+    if (!ReadIconFile(bytes, &images, &reason)) {
+        ReportIdentity(folder, ini, "Icon", fromFlag, true, reason);
+        return;
+    }
+    if (!HasClassicSmallImage(images)) {
+        ReportIdentity(folder, ini, "Icon", fromFlag, false,
+                       "has no image of 32x32 or smaller in bitmap (not PNG) form: Windows XP shows no icon for "
+                       "the package");
+    }
+    folder->result->identity.icon = std::move(bytes);
+}
+
+// The icon Icon= names (--icon or not) is the package's, not the customer's.
+void LeaveOutIcon(Folder* folder, const IniText* ini) {
+    std::string key = Folded(InstallationValue(ini, "Icon").c_str());
+    if (key.empty() || !folder->files.count(key) || folder->referenced.count(key)) return;
+    folder->result->unlisted.emplace(folder->relativeOf.at(key), "the package's icon");
+    folder->secret[key] = true;
+}
+
+void CheckIdentity(Folder* folder, const IniText* ini) {
+    const Overrides& given = folder->options->overrides;
+    Identity& id = folder->result->identity;
+    id.program = Utf8FromAnsi(InstallationValue(ini, "Program"));
+    id.copyright = Utf8FromAnsi(InstallationValue(ini, "Copyright"));
+    id.company = given.company ? *given.company : Utf8FromAnsi(InstallationValue(ini, "Company"));
+    id.version = given.version ? *given.version : InstallationValue(ini, "Version");
+    CheckIdentityTexts(folder, ini);
+    CheckIcon(folder, ini);
+    LeaveOutIcon(folder, ini);
+}
+
 }  // namespace
 
 int LintFolder(const std::string& dir, std::ostream& out, const LintOptions& options, LintResult* result) {
@@ -434,6 +552,8 @@ int LintFolder(const std::string& dir, std::ostream& out, const LintOptions& opt
         result->checked = true;
         ReportMissingSetupFile(&folder);
     }
+    const Overrides& given = options.overrides;
+    if (present || given.version || given.company || given.icon) CheckIdentity(&folder, present ? &ini : nullptr);
     CheckEarlierPackages(&folder);
     CheckPackedNames(&folder);
     if (present) {

@@ -102,7 +102,7 @@ std::string IniNameOf(const std::string& stem, size_t index, const Language& lan
 std::string SetupFileText(const std::string& title, const std::string& stem, const std::vector<std::string>& cabs,
                           const std::vector<const Language*>& langs) {
     std::string t = "; Setup information file, read by install.exe beside it.\r\n"
-                    "[Installation]\r\nProgram=" + title + "\r\nCopyright=(c) " + title + "\r\n\r\n"
+                    "[Installation]\r\nProgram=" + title + "\r\nCopyright=(c) " + title + "\r\nVersion=1.0\r\n\r\n"
                     "[Destination]\r\n; Made below the device manager's directory; only this last level is created.\r\n"
                     "Dir=" + DirectoryOf(title) + "\r\n\r\n"
                     "[Languages]\r\nCount=" + std::to_string(langs.size()) + "\r\nDefault=1\r\n";
@@ -159,8 +159,10 @@ std::string ReadmeText(const std::string& stem, const std::string& cabinet, cons
     std::string inis;
     for (size_t i = 0; i < langs.size(); ++i) inis += (i ? ", " : "") + IniNameOf(stem, i, *langs[i]);
     return "This folder was made by cepack new. Before you build the package:\r\n\r\n" + cabinet +
-           "- Edit install.inf: Program (the title on the installer's backdrop), Copyright, Dir (the folder\r\n"
-           "  made on the PC), the language names; list further files under [Install]. [Texts] holds\r\n"
+           "- Edit install.inf: Program (the title on the installer's backdrop), Copyright, Version (the\r\n"
+           "  package's, in its properties), Dir (the folder made on the PC), the language names; add\r\n"
+           "  Company and Icon (an .ico here) for the package's properties and icon; list further\r\n"
+           "  files under [Install]. [Texts] holds\r\n"
            "  what the installer shows, in each language: edit it to suit, keeping each %s.\r\n"
            "- Edit the application manager files " + inis + ": Description, Uninstall\r\n"
            "  (the name the application is removed by), CabFiles; Component names their section.\r\n"
