@@ -28,6 +28,16 @@ std::string Repeat(const std::string& text, int count) {
     return out;
 }
 
+// The launcher the top-level build made for bits ("win32", "win64"), seen
+// from the host build or from the sanitizer build below it; "" where none is.
+std::string ShippedStub(const std::string& bits) {
+    for (const char* up : {"/", "/../"}) {
+        std::string path = std::string(CE_BINARY_DIR) + up + bits + "/launcher/zipstub.exe";
+        if (std::filesystem::exists(path)) return path;
+    }
+    return "";
+}
+
 class CepackTest : public ToolArchiveTest {
 protected:
     // Runs cepack with the arguments (already quoted); stdout and stderr together.
@@ -498,11 +508,11 @@ TEST_F(CepackTest, VerifyNamesTheSignersOfASignedPackage) {
         GTEST_SKIP() << "osslsigncode or openssl missing (scripts/setup.sh installs them)";
     }
     std::vector<std::string> stubs;
-    for (const char* pe : {"/usr/lib/i386-linux-gnu/wine/i386-windows/hostname.exe",
-                           "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/hostname.exe"}) {
-        if (testutil::PathExists(testutil::CorePath(pe))) stubs.push_back(testutil::CorePath(pe));
+    for (const char* bits : {"win32", "win64"}) {
+        std::string stub = ShippedStub(bits);
+        if (!stub.empty()) stubs.push_back(stub);
     }
-    if (stubs.empty()) GTEST_SKIP() << "no PE program of wine's to sign";
+    if (stubs.empty()) GTEST_SKIP() << "no launcher built to sign (the top-level build makes them)";
     auto openssl = [&](const std::string& args) {
         ASSERT_EQ(Sh("openssl " + args + " >/dev/null 2>&1"), 0) << args;
     };
@@ -520,7 +530,7 @@ TEST_F(CepackTest, VerifyNamesTheSignersOfASignedPackage) {
 
     for (const std::string& stub : stubs) {
         SCOPED_TRACE(stub);
-        std::string bits = stub.find("x86_64") == std::string::npos ? "32" : "64";
+        std::string bits = stub.find("win64") == std::string::npos ? "32" : "64";
         std::string p = Out("p" + bits + ".exe"), signed_ = Out("signed" + bits + ".exe"), text;
         std::string nested = Out("nested" + bits + ".exe");
         ASSERT_EQ(Build(p, source_.Path(), &text, "--stub " + Q(stub)), 0) << text;
@@ -786,8 +796,8 @@ TEST_F(CepackWindowsTest, TheSameFolderGivesTheSameBytesAsTheLinuxBuild) {
     std::string stub = Out("zipstub.exe"), env = "TZ=Europe/Berlin SOURCE_DATE_EPOCH=1700000000 ";
     // The shipped stub where the build has made it, so that both rewrite its
     // resources alike; a stand-in elsewhere.
-    std::string shipped = std::string(CE_BINARY_DIR) + "/win32/launcher/zipstub.exe", branding;
-    if (std::filesystem::exists(shipped)) {
+    std::string shipped = ShippedStub("win32"), branding;
+    if (!shipped.empty()) {
         WriteBytes(stub, ReadBytes(shipped));
         branding = " --version 2.1.0.37 --company " + testutil::ShellQuote("Vendor Ltd") + " --icon " +
                    Q(std::string(CE_SOURCE_DIR) + "/resources/zipstub/zipstub.ico");
