@@ -41,7 +41,7 @@ struct Branding {
     std::string company;
     std::string product;    // Program
     std::string copyright;
-    std::string version;    // empty: no version strings, the fixed part 0.0.0.0
+    std::string version;    // empty: no version strings and a zero fixed version, so nothing shows one
     std::string fileName;   // the package's, OriginalFilename
     std::vector<IconImage> icon;  // empty: the launcher's own stays
 };
