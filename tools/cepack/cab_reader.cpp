@@ -5,34 +5,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tools/cepack/cabinet_layout.h"
+
 namespace cepack {
 
 namespace {
 
-// CFHEADER's fixed part and the fields read from it.
-constexpr size_t HeaderSize = 36;
-constexpr size_t HeaderCbCabinet = 8;
-constexpr size_t HeaderCoffFiles = 16;
-constexpr size_t HeaderVersionMinor = 24;
-constexpr size_t HeaderVersionMajor = 25;
-constexpr size_t HeaderCFolders = 26;
-constexpr size_t HeaderCFiles = 28;
-constexpr size_t HeaderFlags = 30;
-constexpr size_t HeaderSetId = 32;
-constexpr size_t HeaderICabinet = 34;
-constexpr size_t ReserveSizesSize = 4;
-constexpr uint16_t FlagPrevCabinet = 0x0001;
-constexpr uint16_t FlagNextCabinet = 0x0002;
-constexpr uint16_t FlagReservePresent = 0x0004;
-constexpr uint32_t MaxHeaderReserve = 60000;
-constexpr size_t FolderSize = 8;
-constexpr size_t FileFixedSize = 16;
-constexpr size_t DataHeaderSize = 8;
-constexpr size_t NameMax = 256;  // with its NUL
-constexpr uint16_t FolderContinued = 0xFFFD;
-// A block's uncompressed bytes; compressed ones may exceed that a little
-// where the data does not compress.
-constexpr size_t BlockMax = 32768;
+using namespace cabinet_layout;
+
+// Compressed blocks may exceed BlockMax a little where the data does not compress.
 constexpr size_t CompressedBlockMax = BlockMax + 6144;
 constexpr size_t WindowSize = 32768;
 

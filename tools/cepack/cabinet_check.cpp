@@ -1,6 +1,7 @@
 #include "tools/cepack/cabinet_check.h"
 
 #include "tools/cepack/cab_setup_read.h"
+#include "tools/cepack/cabinet_layout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,29 +10,7 @@ namespace cepack {
 
 namespace {
 
-// CFHEADER: fixed part, then the optional reserve sizes and cabinet names.
-constexpr size_t HeaderSize = 36;
-constexpr size_t HeaderCbCabinet = 8;
-constexpr size_t HeaderCoffFiles = 16;
-constexpr size_t HeaderVersionMinor = 24;
-constexpr size_t HeaderVersionMajor = 25;
-constexpr size_t HeaderCFolders = 26;
-constexpr size_t HeaderCFiles = 28;
-constexpr size_t HeaderFlags = 30;
-constexpr size_t ReserveSizesSize = 4;  // cbCFHeader, cbCFFolder, cbCFData
-constexpr uint16_t FlagPrevCabinet = 0x0001;
-constexpr uint16_t FlagNextCabinet = 0x0002;
-constexpr uint16_t FlagReservePresent = 0x0004;
-constexpr uint32_t MaxHeaderReserve = 60000;
-// CFFOLDER, CFFILE (before its name) and CFDATA (before its data).
-constexpr size_t FolderSize = 8;
-constexpr size_t FileFixedSize = 16;
-constexpr size_t DataHeaderSize = 8;
-constexpr size_t NameMax = 256;  // with its NUL
-constexpr uint16_t CompressionMask = 0x000F;
-constexpr uint16_t CompressionNone = 0;
-// iFolder values of a file continued from or into a neighbouring cabinet.
-constexpr uint16_t FolderContinued = 0xFFFD;
+using namespace cabinet_layout;
 
 const char CabinetSignature[] = "MSCF";
 const char SetupFileSignature[] = "MSCE";

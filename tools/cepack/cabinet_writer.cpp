@@ -7,23 +7,20 @@
 #include <memory>
 #include <set>
 
+#include "tools/cepack/cabinet_layout.h"
+
 namespace cepack {
 
 namespace {
 
-constexpr size_t HeaderSize = 36;  // CFHEADER without reserve fields
-constexpr size_t FolderSize = 8;   // CFFOLDER
-constexpr size_t FileFixedSize = 16;  // CFFILE before its name
-constexpr size_t DataHeaderSize = 8;  // CFDATA before its bytes
-constexpr size_t HeaderCbCabinet = 8;
-constexpr size_t BlockData = 32768;  // uncompressed bytes per CFDATA, the last one fewer
+using namespace cabinet_layout;
+
+constexpr size_t BlockData = BlockMax;  // uncompressed bytes per CFDATA, the last one fewer
 constexpr uint8_t VersionMinor = 3;
 constexpr uint8_t VersionMajor = 1;
 constexpr uint16_t FlagsNone = 0;  // no reserve, no previous or next cabinet
 constexpr uint16_t SetId = 0;
 constexpr uint16_t CabinetIndex = 0;
-constexpr uint16_t CompressNone = 0;
-constexpr uint16_t CompressMszip = 1;
 constexpr uint16_t FirstFolder = 0;
 // Not even the archive bit: the device would carry any attribute over to the installed file.
 constexpr uint16_t AttributesPlain = 0;
@@ -258,7 +255,7 @@ std::string Directory(const std::vector<CabinetMember>& members, CabinetCompress
 
     b.U32(static_cast<uint32_t>(dataAt));
     b.U16(static_cast<uint16_t>(BlockCount(total)));
-    b.U16(compression == CabinetCompression::Mszip ? CompressMszip : CompressNone);
+    b.U16(compression == CabinetCompression::Mszip ? CompressionMszip : CompressionNone);
 
     uint64_t offset = 0;
     for (const CabinetMember& m : members) {
