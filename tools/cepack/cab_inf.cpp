@@ -44,30 +44,9 @@ bool EqualFolded(const std::string& a, const std::string& b) { return FoldedName
 // Well-formed UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
 bool IsUtf8(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
-        if (more == 4 || i + more >= text.size() + (more == 0 ? 1 : 0)) return false;
-        uint32_t cp = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
-        for (size_t k = 1; k <= more; ++k) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (next & 0x3F);
-        }
-        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < least[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-        i += more + 1;
+        if (NextCodePoint(text, &i) < 0) return false;
     }
     return true;
-}
-
-// The next code point of well-formed UTF-8 at *at.
-uint32_t NextCodePoint(const std::string& text, size_t* at) {
-    unsigned char c = static_cast<unsigned char>(text[*at]);
-    size_t more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : 3;
-    uint32_t cp = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; k <= more; ++k) cp = cp << 6 | (static_cast<unsigned char>(text[*at + k]) & 0x3F);
-    *at += more + 1;
-    return cp;
 }
 
 // ';' starts a comment outside quotes.
@@ -868,7 +847,7 @@ bool AnsiFromUtf8(const std::string& utf8, std::string* ansi) {
     if (!IsUtf8(utf8)) return false;
     ansi->clear();
     for (size_t at = 0; at < utf8.size();) {
-        uint32_t cp = NextCodePoint(utf8, &at);
+        uint32_t cp = static_cast<uint32_t>(NextCodePoint(utf8, &at));
         if (cp < 0x80) {
             *ansi += static_cast<char>(cp);
             continue;

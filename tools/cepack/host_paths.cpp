@@ -428,9 +428,6 @@ bool WriteHostFile(const fs::path& path, const std::string& bytes) {
     return std::fclose(out) == 0 && ok;
 }
 
-namespace {
-
-// Decodes one UTF-8 sequence at text[i]; -1 for a malformed one.
 int32_t NextCodePoint(const std::string& text, size_t* i) {
     auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     unsigned char lead = byte(*i);
@@ -448,8 +445,6 @@ int32_t NextCodePoint(const std::string& text, size_t* i) {
     *i += extra + 1;
     return cp;
 }
-
-}  // namespace
 
 std::optional<size_t> LongestAnsiLength(const std::string& utf8) {
     size_t length = 0;

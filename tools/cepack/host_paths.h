@@ -93,6 +93,11 @@ private:
 // for a path that holds a "\" of its own or does not fit a path buffer.
 std::optional<std::string> CorePathOf(const std::string& hostPath, size_t reserve = 0);
 
+// Decodes the well-formed UTF-8 sequence at text[*i] and moves *i past it;
+// -1, with *i unchanged, for a malformed one (cut short, overlong, a
+// surrogate, past U+10FFFF).
+int32_t NextCodePoint(const std::string& text, size_t* i);
+
 // The most bytes a UTF-8 name can take in a Windows ANSI code page, which
 // the launcher converts flagged names into: 1 for ASCII, 2 for any other
 // character of the Basic Multilingual Plane (no ANSI code page takes more),

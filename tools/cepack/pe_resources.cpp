@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tools/cepack/host_paths.h"
+
 namespace cepack {
 
 namespace {
@@ -50,18 +52,9 @@ const char PngSignature[] = "\x89PNG\r\n\x1A\n";
 std::u16string Utf16Of(const std::string& utf8) {
     std::u16string out;
     for (size_t i = 0; i < utf8.size();) {
-        uint8_t c = static_cast<uint8_t>(utf8[i]);
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        uint32_t code = extra == 0 ? c : extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
-        bool ok = extra >= 0 && i + extra < utf8.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            uint8_t d = static_cast<uint8_t>(utf8[i + k]);
-            ok = (d & 0xC0) == 0x80;
-            code = code << 6 | (d & 0x3F);
-        }
-        ok = ok && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
-        i += ok ? extra + 1 : 1;
-        if (!ok) code = 0xFFFD;
+        int32_t decoded = NextCodePoint(utf8, &i);
+        uint32_t code = decoded < 0 ? 0xFFFD : static_cast<uint32_t>(decoded);
+        if (decoded < 0) ++i;
         if (code >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
             out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
