@@ -514,6 +514,16 @@ def signed(s):
     check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
 
 
+def installs_cleanly(s, name, package):
+    """The package runs without a message, its installer starts in a fresh directory, and TEMP ends up empty."""
+    temp = s.dir(name, "temp")
+    log = os.path.join(s.work, name, "log.txt")
+    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))])
+    check(seen.exit_code == 0 and seen.message_boxes() == [], f"{name} run: {seen.lines}")
+    expect_installer(log, temp)
+    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+
+
 def cepack_package(s):
     """A package made by cepack build runs like one made with zip -A."""
     if not s.cepack or not os.path.exists(s.cepack):
@@ -521,12 +531,7 @@ def cepack_package(s):
     root = s.payload("cepack", {"setup.exe": "testinst", "readme.txt": b"from cepack", "app.cab": os.urandom(20000)})
     package = os.path.join(s.work, "cepack", "Setup.exe")
     subprocess.run([s.cepack, "build", "-o", package, "--stub", s.zipstub, root], check=True, capture_output=True)
-    temp = s.dir("cepack", "temp")
-    log = os.path.join(s.work, "cepack", "log.txt")
-    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))])
-    check(seen.exit_code == 0 and seen.message_boxes() == [], f"cepack run: {seen.lines}")
-    expect_installer(log, temp)
-    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+    installs_cleanly(s, "cepack", package)
 
 
 def branded_package(s):
@@ -545,12 +550,7 @@ def branded_package(s):
     data = read_bytes(package)
     check("Vendor Ltd".encode("utf-16-le") in data and "2.1.0.37".encode("utf-16-le") in data, "not branded")
     check("Self-extracting installation package".encode("utf-16-le") not in data, "our description is left")
-    temp = s.dir("branded", "temp")
-    log = os.path.join(s.work, "branded", "log.txt")
-    seen = s.run_package(package, temp, [("CE_TESTINST_LOG", win(log))])
-    check(seen.exit_code == 0 and seen.message_boxes() == [], f"branded run: {seen.lines}")
-    expect_installer(log, temp)
-    check(listing(temp) == [], f"left in TEMP: {listing(temp)}")
+    installs_cleanly(s, "branded", package)
 
 
 LARGE_ENTRY = 256 * 1024 * 1024
