@@ -452,6 +452,10 @@ std::string Relaid(const std::string& image, const Pe& pe, size_t index, const s
 
 }  // namespace
 
+bool VersionResourceOf(const Branding& branding, std::string* out, std::string* reason) {
+    return VersionResource(branding, out, reason);
+}
+
 bool ReadIconFile(const std::string& bytes, std::vector<IconImage>* images, std::string* reason) {
     images->clear();
     if (!Fits(bytes, 0, IconDirSize) || Get16(bytes, 0) != 0 || Get16(bytes, 2) != 1) {

@@ -46,6 +46,9 @@ struct Branding {
     std::vector<IconImage> icon;  // empty: the launcher's own stays
 };
 
+// The VS_VERSIONINFO resource that BrandStub puts in the stub, appended to out.
+bool VersionResourceOf(const Branding& branding, std::string* out, std::string* reason);
+
 // The stub's version resource replaced, and with an icon its icon group and
 // icons; the resource section grows or shrinks, sections behind it (only
 // base relocations may be) move, the headers follow and CheckSum is zeroed
